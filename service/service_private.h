@@ -1,0 +1,44 @@
+// Entry points that the parts of the service call in one another. Prototypes
+// only; each part's own types live in its header.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+struct DeviceMotionRecord;
+
+// ---- service program and control ----
+extern HANDLE WakeEvent;          // manual reset, created signalled; null when absent
+extern volatile uint32_t StopFlag;
+extern SERVICE_STATUS_HANDLE StatusHandle;
+extern char* ModulePath;
+
+// ---- shared-memory section ----
+void BuildSharedMemorySecurity();
+void* InitSharedMemory();
+void UnmapSharedMemory();
+// Record k+1 for device slot k, or null when the section is not mapped or the
+// slot lies beyond the records the section holds.
+DeviceMotionRecord* MotionRecordForSlot(uint16_t slotIndex);
+
+// ---- pipe server ----
+extern UINT SvcElfMessage;  // registered "KestrinSvcElf"
+void InitPipeServer();
+void ClosePipeServer();
+void AddPipeWaitItems();    // the pipe instances' entries of the wait list
+void PublishDeviceState();
+
+// ---- devices ----
+void InitDevices();
+void EnumerateDevices();
+void OnDeviceArrival(DWORD eventType, void* eventData);
+void ProcessArrivalQueue();
+void CloseAllDevices();
+void AddDeviceWaitItems();  // both read events of every open device
+
+// ---- event log ----
+void RegisterEventLogSource();
+void ReportEventLog(uint16_t type, uint32_t eventId, const char** strings);
+
+// ---- gains and axis convention ----
+void SetGains(uint16_t deviceNumber, const uint16_t settings[4]);
+void SetAxisConvention(uint16_t deviceNumber, uint16_t flag);
