@@ -10,7 +10,23 @@ struct DeviceMotionRecord;
 extern HANDLE WakeEvent;          // manual reset, created signalled; null when absent
 extern volatile uint32_t StopFlag;
 extern SERVICE_STATUS_HANDLE StatusHandle;
-extern char* ModulePath;
+extern char* ModulePath;          // full path of the running program; never freed
+extern char* DisplayName;         // string 101; freed by ReleaseServiceResources or main
+extern uint32_t VerboseFlag;      // "-v": InstallService prints its progress lines
+extern SERVICE_STATUS ServiceStatus;  // shared by the service thread and the handler
+extern HDEVNOTIFY DeviceNotification;  // HID interface arrivals; null when not registered
+extern const char kServiceName[];  // "Kestrin"
+
+int StoreModulePath();
+int InstallService();
+int UninstallService();
+void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
+void InitService();
+void ShutdownService();
+void ReleaseServiceResources();
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, void* eventData,
+                                   void* context);
+void BroadcastServiceStarted(WPARAM wParam, LPARAM lParam);
 
 // ---- shared-memory section ----
 void BuildSharedMemorySecurity();

@@ -24,9 +24,47 @@ extern uint32_t PublishPending;  // device activity changed: publish before the 
 // Marks the list for rebuilding before the next wait.
 inline void MarkWaitListForRebuild() { ServiceWaitList.m_Count = 0; }
 
+// Appends one entry, growing the list by 20 when it is full. When the list
+// cannot grow, or already holds kMaxWaitEntries entries, the entry is left out
+// of this build (its handle is not waited on until a later build has room).
 void AddWaitItem(HANDLE handle, WaitCallback callback, uint16_t argument);
 int GrowWaitList();
+// Fills the list from scratch: the wake event, then AddPipeWaitItems(), then
+// AddDeviceWaitItems().
 void BuildWaitList();
 void RunServiceLoop();
 void OnWakeEvent(uint16_t argument);
 void FreeWaitList();
+
+// ---- room in the list ----
+// The wait takes at most MAXIMUM_WAIT_OBJECTS handles, and the list never
+// holds more: one for the wake event, one for the listening pipe instance, two
+// per connected pipe client and two per open device.
+constexpr uint16_t kMaxWaitEntries = MAXIMUM_WAIT_OBJECTS;  // 64
+
+// Entries still free: kMaxWaitEntries minus the entries a build would hold
+// right now (it counts what BuildWaitList would add, from the pipe client pool
+// and the device table as they are). A part that is about to create handles
+// for n more entries creates them only when WaitEntriesFree() >= n: the pipe
+// server before it creates a further listening instance (n = 1; it creates the
+// instance again when a client leaves), the devices before opening a device
+// (n = 2). Entries that still do not fit are left out of the build (see
+// AddWaitItem), with one report per build; the service never waits on more.
+// It walks the pipe client pool and the device table, so it must not be called
+// during a walk of either.
+uint16_t WaitEntriesFree();
+
+// ---- seam for tests ----
+// The other parts the loop calls, as one table that an in-process test may
+// fill with its own routines. The service itself never changes it.
+struct WaitLoopCalls {
+  void (*addPipeWaitItems)();
+  void (*addDeviceWaitItems)();
+  void (*publishDeviceState)();
+  void (*processArrivalQueue)();
+  // Called before each retry after a failed wait has repeated: waits a while
+  // (returning early when the stop flag is set) so a persistent failure
+  // cannot spin the service thread.
+  void (*pauseAfterFailedWait)();
+};
+extern WaitLoopCalls WaitLoopParts;
