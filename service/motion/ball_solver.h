@@ -45,6 +45,19 @@ void CrossProduct(float out[3], const float a[3], const float b[3]);
 // [-32767, 32767]; NaN gives 0.
 int16_t FloatToInt16(float f);
 
+// Report bytes 1-8 as one little-endian 64-bit value: field j is bits 10j to
+// 10j+9, two's complement; v_j = 64 * field (bits 60-63 are not used).
+void UnpackBallFields(int16_t values[6], const uint8_t data[8]);
+
+// The solve proper on the six working values (fields placed in the top ten
+// bits of 16-bit words): translation T and rotation R of the apex frame, in
+// floats before output scaling to int16, with the state carried in place.
+// Returns the number of centre updates made (0 to kMaxSolverPasses), or -1
+// for a degenerate geometry: T and R are zero and the state is reset to the
+// origin.
+int SolveBallVectors(float translation[3], float rotation[3], const int16_t values[6],
+                     float state[3]);
+
 // outputs: tx, tz, -ty, rx, rz, -ry in the geometry's frame (y towards the
 // apex), after the cubic response curve on each triplet. data: report bytes
 // 1-8. state: the centre estimate, carried from report to report; untouched
