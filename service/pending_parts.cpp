@@ -19,5 +19,3 @@ void CloseAllDevices() {}
 void AddDeviceWaitItems() {}
 void RegisterEventLogSource() {}
 void ReportEventLog(uint16_t, uint32_t, const char**) {}
-void SetGains(uint16_t, const uint16_t*) {}
-void SetAxisConvention(uint16_t, uint16_t) {}
