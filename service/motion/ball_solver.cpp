@@ -125,14 +125,16 @@ int SolveBallVectors(float translation[3], float rotation[3], const int16_t valu
   }
 
   float apex[3] = {0.0f, 0.0f, 0.0f};
-  if (ok) {
+  float sum[3];
+  for (int i = 0; i < 3; ++i) sum[i] = u[0][i] + u[1][i] + u[2][i];
+  if (ok && sum[1] != 0.0f) {
     // The ray from s along -U meets the apex plane y = 1 at s - t U.
-    float sum[3];
-    for (int i = 0; i < 3; ++i) sum[i] = u[0][i] + u[1][i] + u[2][i];
     const float t = (1.0f - s[1]) / -sum[1];
     apex[0] = kApexToReading * (s[0] - t * sum[0]);
     apex[2] = kApexToReading * (s[2] - t * sum[2]);
     ok = std::isfinite(t) && std::isfinite(apex[0]) && std::isfinite(apex[2]);
+  } else {
+    ok = 0;
   }
   if (!ok) {
     // A centre on a contact point, an apex ray parallel to the apex plane or a
