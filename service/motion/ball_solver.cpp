@@ -1,8 +1,14 @@
 #include "ball_solver.h"
 
+#include <cfloat>
 #include <cmath>
 
 #include "motion_stages.h"
+
+// Every float operation must round to single precision as it goes (SSE, not
+// the x87 unit): results must not depend on the build, and FloatToInt16
+// rounds by adding and taking away 1.5 * 2^23.
+static_assert(FLT_EVAL_METHOD == 0, "float expressions must be evaluated in float");
 
 const float SensorGeometry[30] = {
     // sensor 0: A, C, B
