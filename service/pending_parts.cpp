@@ -2,10 +2,6 @@
 // here when its own file lands. Until then the service runs without them.
 #include "service_private.h"
 
-void BuildSharedMemorySecurity() {}
-void* InitSharedMemory() { return nullptr; }
-void UnmapSharedMemory() {}
-DeviceMotionRecord* MotionRecordForSlot(uint16_t) { return nullptr; }
 void InitDevices() {}
 void EnumerateDevices() {}
 void OnDeviceArrival(DWORD, void*) {}
