@@ -67,6 +67,7 @@ void SetRestZoneFeature(DeviceSlot* slot, uint8_t value) {
 }
 
 void QueryDeviceFeature5A(DeviceSlot* slot) {
+  if (!slot) return;  // no current device: nothing to zero
   uint8_t report[kFeatureReportBytes];
   memcpy(report, kAutoZeroRequest, sizeof report);
   ExchangeFeatureReport(slot->m_Ball.m_Handle, report, report, 1);
