@@ -11,7 +11,10 @@
 #pragma once
 #include <windows.h>
 #include <setupapi.h>
+// MinGW's hidsdi.h declares hid.dll's C functions without a C linkage block.
+extern "C" {
 #include <hidsdi.h>
+}
 
 // HidD_GetHidGuid.
 void HidGetHidGuid(GUID* guid);

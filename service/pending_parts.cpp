@@ -2,9 +2,3 @@
 // here when its own file lands. Until then the service runs without them.
 #include "service_private.h"
 
-void InitDevices() {}
-void EnumerateDevices() {}
-void OnDeviceArrival(DWORD, void*) {}
-void ProcessArrivalQueue() {}
-void CloseAllDevices() {}
-void AddDeviceWaitItems() {}

@@ -1,0 +1,54 @@
+// Device discovery, pairing, opening and removal, and the report readers:
+// the functions of the device part that the service's other parts and the
+// tests call beyond the prototypes in service_private.h.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "device_slot.h"
+
+// "\\?\HID#Vid_15de&Pid_6000&MI_0": character 30 after it names the interface.
+constexpr size_t kInterfacePrefixLength = 30;
+constexpr uint32_t kInterfaceBlockSize = 5;  // the detail record's cbSize, 32-bit
+constexpr uint8_t kDefaultRestZone = 75;
+
+enum : uint32_t {
+  EventDevicePluggedIn = 0x40000001,
+  EventDeviceUnplugged = 0x40000002,
+};
+
+extern GUID HidInterfaceGuid;
+extern InterfacePathBlock* PendingBallInterface;
+
+// 1 when the first 30 bytes of path equal the prefix, ignoring letter case.
+int IsKestrinInterface(const char* path);
+// A fresh block holding path (malloc, call id 24), or null.
+InterfacePathBlock* NewInterfacePathBlock(const char* path);
+
+// Takes ownership of the blocks it uses: a block that is kept or freed is
+// cleared in the caller's pointer.
+DeviceSlot* PairInterfaces(int hotPlugged, InterfacePathBlock** path,
+                           InterfacePathBlock** pending);
+DeviceSlot* AllocDeviceSlot(InterfacePathBlock* ball, InterfacePathBlock* scroll);
+int OpenDevice(DeviceSlot* slot);
+int OpenInterface(InterfaceChannel* channel);
+void CloseInterface(InterfaceChannel* channel);
+int ReadDeviceIdentity(DeviceSlot* slot);
+// serial: a 20-character field; a longer serial is cut to 19 characters.
+int ReadInterfaceSerial(const char* path, wchar_t serial[20]);
+void RemoveDevice(DeviceSlot* slot);
+
+DeviceSlot* SlotAt(uint16_t index);
+// 1 when the device table's record index is in use.
+int SlotInUse(uint16_t index);
+
+// ---- report reading and publishing ----
+// 1: report bytes in the buffer; 0: nothing there (pending, or closed);
+// -1: the device is gone.
+int ReadInterface(InterfaceChannel* channel);
+void OnBallReportsRead(uint16_t slotIndex);
+void OnScrollReportsRead(uint16_t slotIndex);
+// destination[i] = source[i] + values[i], wrapping in 32 bits; the two sum
+// arrays may be the same.
+void AccumulateAxes(int32_t* destination, const int32_t* source, const int16_t* values,
+                    unsigned n);

@@ -1,0 +1,183 @@
+// KestrinSvcSim.exe installed and started through the service control
+// manager, this test process playing the device simulator, and a separate
+// reader process (KestrinMotionPeek) reading record 1 of the section: the
+// whole road of a report from the device to a reader.
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "motion_stages.h"
+#include "process_runner.h"
+#include "report_motion.h"
+#include "service_fixture.h"
+#include "sim_core.h"
+
+namespace {
+
+const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
+
+std::vector<uint8_t> BallReport(const int (&r)[6]) {
+  uint64_t bits = 0;
+  for (int k = 0; k < 6; ++k) bits |= (static_cast<uint64_t>(r[k]) & 0x3FF) << (10 * k);
+  std::vector<uint8_t> report(9, 0);
+  for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
+  return report;
+}
+
+std::vector<uint8_t> ScrollReport(int x, int y, uint8_t buttons) {
+  uint32_t bits = (static_cast<uint32_t>(x) & 0x3FF) | ((static_cast<uint32_t>(y) & 0x3FF) << 10);
+  return {0, static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
+          static_cast<uint8_t>(bits >> 16), buttons};
+}
+
+// What the reader printed: "ball COUNT MOVING v0..v5 s0..s5 scroll COUNT MOVING x y sx sy".
+struct Seen {
+  bool ok = false;
+  unsigned ballCount = 0, ballMoving = 0, scrollCount = 0, scrollMoving = 0;
+  long ballValues[6] = {}, ballSums[6] = {}, scrollValues[2] = {}, scrollSums[2] = {};
+};
+
+Seen Peek() {
+  Seen seen;
+  RunResult run = RunProgram("\"" + WinePath(KESTRIN_PEEK_EXE) + "\" 0", 20000);
+  std::istringstream in(run.output);
+  std::string word;
+  if (!(in >> word) || word != "ball") return seen;
+  in >> seen.ballCount >> seen.ballMoving;
+  for (long& v : seen.ballValues) in >> v;
+  for (long& v : seen.ballSums) in >> v;
+  in >> word >> seen.scrollCount >> seen.scrollMoving;
+  for (long& v : seen.scrollValues) in >> v;
+  for (long& v : seen.scrollSums) in >> v;
+  seen.ok = word == "scroll" && !in.fail();
+  return seen;
+}
+
+// Reads until the ball count reaches count (the service works on its own time).
+Seen PeekUntil(unsigned ballCount, unsigned scrollCount) {
+  Seen seen;
+  for (int i = 0; i < 50; ++i) {
+    seen = Peek();
+    if (seen.ok && seen.ballCount >= ballCount && seen.scrollCount >= scrollCount) break;
+    Sleep(100);
+  }
+  return seen;
+}
+
+class SimulatedServiceTest : public ServiceFixture {
+ protected:
+  SimulatedServiceTest() : ServiceFixture(KESTRIN_SVC_SIM_EXE) {}
+  void SetUp() override {
+    ASSERT_TRUE(SimStart());
+    m_Ball = SimAddDevice(L"KS00000000000077", 0x200, 0x77);
+    ASSERT_GE(m_Ball, 0);
+    ASSERT_TRUE(SimPlug(m_Ball, 0) && SimPlug(m_Ball + 1, 0));
+    ServiceFixture::SetUp();
+  }
+  void TearDown() override {
+    ServiceFixture::TearDown();
+    SimStop();
+  }
+  bool Send(int index, const std::vector<uint8_t>& bytes) {
+    return SimSend(index, bytes.data(), static_cast<uint32_t>(bytes.size())) != 0;
+  }
+  int m_Ball = -1;
+};
+
+TEST_F(SimulatedServiceTest, ReaderProcessSeesExactlyWhatTheMotionChainGives) {
+  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
+  const int pushes[][6] = {{0, 0, 200, 0, 0, 0}, {40, -40, 160, 10, 0, -10},
+                           {-120, 0, 0, 60, 60, 60}, {0, 300, 0, 0, -50, 0}};
+  // The service's chain for a fresh slot: default gains, rest zone 75 (a
+  // 16-character serial without a stored setting), vertical axis 0.
+  int16_t gains[4];
+  GainsFromSettings(gains, kDefaults);
+  float state[3] = {};
+  int32_t sums[6] = {};
+  int16_t last[6] = {};
+  std::vector<uint8_t> read;
+  for (const auto& p : pushes) {
+    auto report = BallReport(p);
+    ProcessBallReport(last, report.data() + 1, state, 75, gains, 0);
+    for (int i = 0; i < 6; ++i) sums[i] += last[i];
+    read.insert(read.end(), report.begin(), report.end());
+    if (read.size() >= 18) {  // two reports a read
+      ASSERT_TRUE(Send(m_Ball, read));
+      read.clear();
+    }
+  }
+  int16_t scroll[2] = {};
+  auto hat = ScrollReport(250, -100, 0);
+  ProcessScrollReport(scroll, hat.data() + 1, 75, gains);
+  ASSERT_TRUE(Send(m_Ball + 1, hat));
+
+  Seen seen = PeekUntil(4, 1);
+  ASSERT_TRUE(seen.ok);
+  EXPECT_EQ(4u, seen.ballCount);
+  EXPECT_EQ(1u, seen.ballMoving);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(last[i], seen.ballValues[i]) << "axis " << i;
+    EXPECT_EQ(sums[i], seen.ballSums[i]) << "axis " << i;
+  }
+  EXPECT_EQ(1u, seen.scrollCount);
+  EXPECT_EQ(scroll[0], seen.scrollValues[0]);
+  EXPECT_EQ(scroll[1], seen.scrollValues[1]);
+
+  // Let go: one zero report counts, the moving bit clears, sums stay.
+  ASSERT_TRUE(Send(m_Ball, std::vector<uint8_t>(9, 0)));
+  seen = PeekUntil(5, 1);
+  EXPECT_EQ(5u, seen.ballCount);
+  EXPECT_EQ(0u, seen.ballMoving);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(sums[i], seen.ballSums[i]) << "axis " << i;
+}
+
+TEST_F(SimulatedServiceTest, UnplugAndReplugContinueTheSameRecord) {
+  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
+  const int push[6] = {0, 0, 200, 0, 0, 0};
+  ASSERT_TRUE(Send(m_Ball, BallReport(push)));
+  Seen before = PeekUntil(1, 0);
+  ASSERT_EQ(1u, before.ballCount);
+
+  SimUnplug(m_Ball);
+  SimUnplug(m_Ball + 1);
+  // Removal zeroes the values and keeps count and sums.
+  Seen gone;
+  for (int i = 0; i < 50; ++i) {
+    gone = Peek();
+    if (gone.ok && gone.ballValues[2] == 0) break;
+    Sleep(100);
+  }
+  EXPECT_EQ(0, gone.ballValues[2]);
+  EXPECT_EQ(before.ballSums[2], gone.ballSums[2]);
+
+  // Hot plug: the arrival notice pairs both interfaces again.
+  ASSERT_TRUE(SimWaitNoticeListener(10000));
+  ASSERT_TRUE(SimPlug(m_Ball, 1) && SimPlug(m_Ball + 1, 1));
+  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
+  ASSERT_TRUE(Send(m_Ball, BallReport(push)));
+  Seen again = PeekUntil(2, 0);
+  EXPECT_EQ(2u, again.ballCount);
+  EXPECT_EQ(before.ballSums[2] * 2, again.ballSums[2]);
+}
+
+TEST_F(SimulatedServiceTest, ServiceOutlivesASimulatorThatDies) {
+  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000));
+  SimStop();
+  Sleep(500);
+  ServiceQuery query = QueryKestrinService();
+  EXPECT_TRUE(query.installed);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), query.status.dwCurrentState);
+  ASSERT_TRUE(SimStart());
+  m_Ball = SimAddDevice(L"KS00000000000077", 0x200, 0x77);
+  ASSERT_TRUE(SimWaitNoticeListener(10000));
+  ASSERT_TRUE(SimPlug(m_Ball, 1) && SimPlug(m_Ball + 1, 1));
+  EXPECT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
+}
+
+}  // namespace
