@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "device_slot.h"
+#include "feature_reports.h"
 #include "reporting.h"
 #include "resource.h"
 #include "service_private.h"
@@ -301,6 +302,10 @@ void DispatchPipeMessage(uint16_t index) {
     }
     case PipeSetFlags:
       SetAxisConvention(0, message.m_Payload.m_Flags != 0 ? 1 : 0);
+      break;
+    case PipeTestAutoZero:
+      if (CurrentSlot >= 0)
+        QueryDeviceFeature5A(static_cast<DeviceSlot*>(PoolRecord(&DeviceTable, CurrentSlot)));
       break;
     default:
       break;  // any other opcode is ignored without a word
