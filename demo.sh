@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Shows the suite at work under Wine: installs what is missing, builds, brings
+# up a private Wine prefix, then installs and starts the Kestrin service
+# through the service control manager, shows that it runs and what it writes
+# to the debugger output, stops and removes it, and shuts Wine down.
+#   ./demo.sh
+# KESTRIN_BUILD and KESTRIN_DISPLAY choose the build folder and X display
+# (see scripts/common.sh).
+set -uo pipefail
+. "$(dirname "$0")/scripts/common.sh"
+set -e
+kestrin_install
+kestrin_build
+
+WIN32="$KESTRIN_BUILD/win32"
+SERVICE="$WIN32/service/KestrinSvc.exe"
+STATUS="$WIN32/testing/KestrinServiceStatus.exe"
+DEBUG_LOG="$WIN32/testing/KestrinDebugLog.exe"
+LOG="$KESTRIN_BUILD/demo-debug.log"
+export WINEDEBUG=-all
+
+monitor_pid=""
+finish() {
+  # Never leave an automatic-start service behind: it would start with every
+  # later Wine session of this prefix.
+  wine "$SERVICE" -u >/dev/null 2>&1 || true
+  if [ -n "$monitor_pid" ]; then
+    kill "$monitor_pid" 2>/dev/null || true
+    wait "$monitor_pid" 2>/dev/null || true
+  fi
+  kestrin_wine_down
+}
+trap finish EXIT
+kestrin_wine_up
+
+say "debug output of every program in the prefix goes to $LOG"
+wine "$DEBUG_LOG" >"$LOG" 2>&1 &
+monitor_pid=$!
+sleep 3  # the monitor owns the debug-output buffer once it has started
+
+wine "$SERVICE" -u >/dev/null 2>&1 || true  # a service left by an earlier run
+
+say "KestrinSvc.exe -i -v: install and start the service"
+wine "$SERVICE" -i -v
+sleep 1
+
+say "the service as the service control manager sees it"
+# Its texts are in the ANSI code page (the description's registered mark).
+wine "$STATUS" | iconv -f WINDOWS-1252 -t UTF-8
+
+say "a user control code (200): the service writes one debug line and runs on"
+wine "$STATUS" control 200
+say "a pause: the manager refuses it (the service does not accept pause)"
+wine "$STATUS" control 2 || true
+
+say "stop, then KestrinSvc.exe -u: remove it"
+wine "$STATUS" stop
+wine "$SERVICE" -u && echo "removed"
+wine "$STATUS" || true
+
+sleep 1
+say "debug lines received (process id, text)"
+kill "$monitor_pid" 2>/dev/null || true
+wait "$monitor_pid" 2>/dev/null || true
+monitor_pid=""
+cat "$LOG"
+say "done"
