@@ -17,13 +17,22 @@ SERVICE="$WIN32/service/KestrinSvc.exe"
 STATUS="$WIN32/testing/KestrinServiceStatus.exe"
 DEBUG_LOG="$WIN32/testing/KestrinDebugLog.exe"
 LOG="$KESTRIN_BUILD/demo-debug.log"
+SIM_SERVICE="$WIN32/service/KestrinSvcSim.exe"
+DEVICE_SIM="$WIN32/testing/KestrinDeviceSim.exe"
+PEEK="$WIN32/testing/KestrinMotionPeek.exe"
+RECORDING="$KESTRIN_ROOT/testing/devsim/recordings/default.kds"
 export WINEDEBUG=-all
 
 monitor_pid=""
+sim_pid=""
 finish() {
   # Never leave an automatic-start service behind: it would start with every
   # later Wine session of this prefix.
   wine "$SERVICE" -u >/dev/null 2>&1 || true
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
   if [ -n "$monitor_pid" ]; then
     kill "$monitor_pid" 2>/dev/null || true
     wait "$monitor_pid" 2>/dev/null || true
@@ -57,6 +66,20 @@ say "stop, then KestrinSvc.exe -u: remove it"
 wine "$STATUS" stop
 wine "$SERVICE" -u && echo "removed"
 wine "$STATUS" || true
+
+say "KestrinSvcSim.exe: the same service with the device simulator in place of the HID driver"
+# KestrinDeviceSim plays the default recording (a few seconds of pushes,
+# twists and scroll-hat moves); KestrinMotionPeek reads record 1 of the
+# section as every client does.
+wine "$DEVICE_SIM" "$(winepath -w "$RECORDING")" &
+sim_pid=$!
+sleep 1
+wine "$SIM_SERVICE" -i
+say "what a reader of record 1 sees, once a second"
+wine "$PEEK" 6 1000
+wine "$SIM_SERVICE" -u && echo "removed"
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
 
 sleep 1
 say "debug lines received (process id, text)"
