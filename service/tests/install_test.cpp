@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,8 @@ struct ScmCase {
   std::vector<std::string> calls;
   const char* reportPrefix;  // the one debug line expected, or null for none
 };
+// Test names show the case, not its bytes.
+void PrintTo(const ScmCase& c, std::ostream* out) { *out << c.name; }
 
 class ScmTest : public ::testing::Test {
  protected:

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ struct CommandCase {
   bool runs;           // the service is installed and running afterwards
   const char* report;  // the one debug line's beginning, or null for none
 };
+// Test names show the case, not its bytes.
+void PrintTo(const CommandCase& c, std::ostream* out) { *out << c.name; }
 
 class CommandLineTest : public ::testing::TestWithParam<CommandCase> {
  protected:
@@ -143,6 +146,8 @@ struct ControlCase {
   DWORD error;         // from ControlService: 0 when the manager passed it on
   const char* report;  // the service's one debug line, or null for none
 };
+// Test names show the case, not its bytes.
+void PrintTo(const ControlCase& c, std::ostream* out) { *out << c.name; }
 
 class ServiceControlTest : public KestrinServiceTest,
                            public ::testing::WithParamInterface<ControlCase> {};

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,8 @@ struct BuildCase {
   uint16_t count;
   uint16_t capacity;
 };
+// Test names show the case, not its bytes.
+void PrintTo(const BuildCase& c, std::ostream* out) { *out << c.name; }
 
 class WaitListBuildTest : public WaitLoopTest, public ::testing::WithParamInterface<BuildCase> {};
 
@@ -298,13 +301,13 @@ TEST_F(WaitLoopTest, PublishPendingGivesOnePublishBeforeTheNextWait) {
   EXPECT_EQ(PublishPending, 0u);
 }
 
-// A wait that keeps failing (here: a handle that is closed but still listed) is
+// A wait that keeps failing (here: a listed handle that is no handle, as a
+// closed one would be; a closed one's value may be handed out again) is
 // reported and rebuilt each time; from the second failure in a row each retry
 // pauses first, and the stop flag still ends the loop.
 TEST_F(WaitLoopTest, PersistentWaitFailurePausesBetweenRetriesAndStops) {
-  HANDLE closed = NewEvent();
-  CloseHandle(closed);
-  g_PipeSources = {{closed, Record, 1}};
+  HANDLE noHandle = reinterpret_cast<HANDLE>(0x00FFFFF0);
+  g_PipeSources = {{noHandle, Record, 1}};
   g_PausesBeforeStop = 3;
   RunServiceLoop();
   EXPECT_EQ(g_Pauses, 3);
