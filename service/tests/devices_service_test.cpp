@@ -166,6 +166,39 @@ TEST_F(SimulatedServiceTest, UnplugAndReplugContinueTheSameRecord) {
   EXPECT_EQ(before.ballSums[2] * 2, again.ballSums[2]);
 }
 
+TEST_F(SimulatedServiceTest, HotPluggedFirmware0x201GetsItsRestZoneBroughtTo75) {
+  struct Case {
+    const char* name;
+    uint32_t busyReplies;  // replies with 0xFF in byte 1, refused for the query
+    uint8_t deviceRestZone;
+  } cases[] = {
+      {"a device at 40", 0, 40},
+      {"a device whose first replies are refused", 3, 40},
+  };
+  uint32_t instance = 0x201;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int ball = SimAddDevice(L"KS00000000000201", 0x201, instance++);
+    ASSERT_GE(ball, 0);
+    SimFirmwareInit(SimFirmwareOf(ball), 0x201, c.deviceRestZone);
+    SimFirmwareOf(ball)->m_BusyReplies = c.busyReplies;
+    ASSERT_TRUE(SimWaitNoticeListener(10000));
+    ASSERT_TRUE(SimPlug(ball, 1) && SimPlug(ball + 1, 1));
+    ASSERT_TRUE(SimWaitOpen(ball, 10000) && SimWaitOpen(ball + 1, 10000));
+    // The open queries the device's rest zone and, unless it is 75, sets it.
+    SimFirmware* firmware = SimFirmwareOf(ball);
+    for (int i = 0; i < 100 && firmware->m_RestZone != 75; ++i) Sleep(50);
+    EXPECT_EQ(75, firmware->m_RestZone);
+    // One query per refused reply and the accepted one, then the set.
+    ASSERT_EQ(c.busyReplies + 2, firmware->m_CommandCount);
+    for (uint32_t i = 0; i <= c.busyReplies; ++i) EXPECT_EQ(0x70, firmware->m_Commands[i]);
+    EXPECT_EQ(0x43, firmware->m_Commands[c.busyReplies + 1]);
+    SimUnplug(ball);
+    SimUnplug(ball + 1);
+    Sleep(200);
+  }
+}
+
 TEST_F(SimulatedServiceTest, ServiceOutlivesASimulatorThatDies) {
   ASSERT_TRUE(SimWaitOpen(m_Ball, 10000));
   SimStop();

@@ -654,6 +654,18 @@ TEST_F(DeviceTest, ScrollHatBaselineOfFirmware0x201) {
   }
 }
 
+TEST_F(DeviceTest, ScrollHatAtItsCornerPublishesTheNegatedLimit) {
+  uint16_t k = OpenOne();
+  // Both axes at -512: decoded (0, -32768), y negated to 32767, and the
+  // default gain limited so the value stays in range.
+  Feed(k, m_Sim + 1, ScrollReport(-512, -512, 0), false);
+  const DeviceMotionRecord& r = Record(k);
+  ASSERT_EQ(kHeaderBufferBit | kHeaderMovingBit | 1, r.m_ScrollHeader);
+  EXPECT_EQ(0, r.m_Scroll[1].m_Values[0]);
+  EXPECT_EQ(32767, r.m_Scroll[1].m_Values[1]);
+  EXPECT_EQ(32767, r.m_Scroll[1].m_Sums[1]);
+}
+
 TEST_F(DeviceTest, ButtonChangeMidBatchPublishesBeforeTheHeaderStore) {
   uint16_t k = OpenOne();
   Stubs.m_Published.clear();
