@@ -3,6 +3,8 @@
 // LockServiceDatabase always succeeds, and ChangeServiceConfig2A on a service
 // marked for deletion succeeds instead of failing with
 // ERROR_SERVICE_MARKED_FOR_DELETE. The lifecycle test runs the real manager.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <gmock/gmock.h>
@@ -120,6 +122,7 @@ struct ScmCase {
   int result;
   std::vector<std::string> calls;
   const char* reportPrefix;  // the one debug line expected, or null for none
+  const char* progress;      // standard output with the verbose switch
 };
 // Test names show the case, not its bytes.
 void PrintTo(const ScmCase& c, std::ostream* out) { *out << c.name; }
@@ -155,11 +158,40 @@ class ScmTest : public ::testing::Test {
   DebugMonitor monitor_;
 };
 
+// Runs call with the verbose switch and standard output (descriptor 1) in a
+// file; returns what was written there.
+template <typename Call>
+std::string CaptureProgress(Call call, int* result) {
+  char folder[MAX_PATH], path[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  GetTempFileNameA(folder, "kes", 0, path);
+  int file = _open(path, _O_RDWR | _O_BINARY | _O_TRUNC);
+  int saved = _dup(1);
+  fflush(stdout);
+  _dup2(file, 1);
+  VerboseFlag = 1;
+  *result = call();
+  VerboseFlag = 0;
+  _dup2(saved, 1);
+  _close(saved);
+  std::string text;
+  char buffer[512];
+  _lseek(file, 0, SEEK_SET);
+  for (int n; (n = _read(file, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  _close(file);
+  DeleteFileA(path);
+  return text;
+}
+
 const char kOpenManager[] = "OpenSCManager - - 0xF003F";
 const char kOpenForInstall[] = "OpenService Kestrin 0xF01FF";
 const char kCreate[] =
     "CreateService Kestrin \"Kestrin\" 0xF01FF 0x10 0x2 0x1 C:\\Kestrin\\KestrinSvc.exe";
 const std::string kDescribe = "ChangeServiceConfig2 1 " + kDescription;
+
+const char kProgressNew[] =
+    "Open SC Manager\nGet Handle\nCreating Service\nReconfiguring\nStarting\n";
+const char kProgressExisting[] = "Open SC Manager\nGet Handle\nReconfiguring\nStarting\n";
 
 class InstallTest : public ScmTest, public ::testing::WithParamInterface<ScmCase> {};
 
@@ -167,6 +199,14 @@ TEST_P(InstallTest, CallsAndResult) {
   const ScmCase& c = GetParam();
   g_Failures = c.failures;
   Check(c, InstallService());
+}
+
+TEST_P(InstallTest, ProgressLinesWithTheVerboseSwitch) {
+  const ScmCase& c = GetParam();
+  g_Failures = c.failures;
+  int result = -1;
+  EXPECT_EQ(CaptureProgress(InstallService, &result), c.progress);
+  EXPECT_EQ(result, c.result);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,36 +217,36 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 {kOpenManager, kOpenForInstall, kCreate, "LockServiceDatabase", kDescribe,
                  "UnlockServiceDatabase", "StartService 0", "Close service", "Close manager"},
-                nullptr},
+                nullptr, kProgressNew},
         ScmCase{"ExistingService",
                 {},
                 1,
                 {kOpenManager, kOpenForInstall, "LockServiceDatabase", kDescribe,
                  "UnlockServiceDatabase", "StartService 0", "Close service", "Close manager"},
-                nullptr},
+                nullptr, kProgressExisting},
         ScmCase{"NoManager",
                 {{"OpenSCManager", ERROR_ACCESS_DENIED}},
                 0,
                 {kOpenManager},
-                "[KestrinSvc] 26() failed - "},
+                "[KestrinSvc] 26() failed - ", "Open SC Manager\n"},
         ScmCase{"OpenServiceDenied",
                 {{"OpenService", ERROR_ACCESS_DENIED}},
                 0,
                 {kOpenManager, kOpenForInstall, "Close manager"},
-                "[KestrinSvc] 27() failed - "},
+                "[KestrinSvc] 27() failed - ", "Open SC Manager\nGet Handle\n"},
         ScmCase{"CreateFails",
                 {{"OpenService", ERROR_SERVICE_DOES_NOT_EXIST},
                  {"CreateService", ERROR_SERVICE_MARKED_FOR_DELETE}},
                 0,
                 {kOpenManager, kOpenForInstall, kCreate, "Close manager"},
-                "[KestrinSvc] 11() failed - "},
+                "[KestrinSvc] 11() failed - ", "Open SC Manager\nGet Handle\nCreating Service\n"},
         // Never under Wine: its lock always succeeds. Started, without a description.
         ScmCase{"DatabaseLocked",
                 {{"LockServiceDatabase", ERROR_SERVICE_DATABASE_LOCKED}},
                 1,
                 {kOpenManager, kOpenForInstall, "LockServiceDatabase", "StartService 0",
                  "Close service", "Close manager"},
-                "[KestrinSvc] 23() failed - "},
+                "[KestrinSvc] 23() failed - ", kProgressExisting},
         // Never under Wine: it takes the description. The box, nothing started.
         ScmCase{"MarkedForDeletion",
                 {{"ChangeServiceConfig2", ERROR_SERVICE_MARKED_FOR_DELETE}},
@@ -214,19 +254,19 @@ INSTANTIATE_TEST_SUITE_P(
                 {kOpenManager, kOpenForInstall, "LockServiceDatabase", kDescribe,
                  "MessageBox \"" + kMarkedText + "\" \"Kestrin\" 0", "UnlockServiceDatabase",
                  "Close service", "Close manager"},
-                nullptr},
+                nullptr, "Open SC Manager\nGet Handle\nReconfiguring\n"},
         ScmCase{"DescriptionRefused",
                 {{"ChangeServiceConfig2", ERROR_ACCESS_DENIED}},
                 1,
                 {kOpenManager, kOpenForInstall, "LockServiceDatabase", kDescribe,
                  "UnlockServiceDatabase", "StartService 0", "Close service", "Close manager"},
-                "[KestrinSvc] 3() failed - "},
+                "[KestrinSvc] 3() failed - ", kProgressExisting},
         ScmCase{"StartFails",
                 {{"StartService", ERROR_SERVICE_ALREADY_RUNNING}},
                 0,
                 {kOpenManager, kOpenForInstall, "LockServiceDatabase", kDescribe,
                  "UnlockServiceDatabase", "StartService 0", "Close service", "Close manager"},
-                "[KestrinSvc] 45() failed - "}),
+                "[KestrinSvc] 45() failed - ", kProgressExisting}),
     [](const ::testing::TestParamInfo<ScmCase>& info) { return std::string(info.param.name); });
 
 const char kOpenForRemoval[] = "OpenService Kestrin 0x10020";
@@ -239,6 +279,14 @@ TEST_P(UninstallTest, CallsAndResult) {
   Check(c, UninstallService());
 }
 
+TEST_P(UninstallTest, SilentWithTheVerboseSwitch) {
+  const ScmCase& c = GetParam();
+  g_Failures = c.failures;
+  int result = -1;
+  EXPECT_EQ(CaptureProgress(UninstallService, &result), "");
+  EXPECT_EQ(result, c.result);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, UninstallTest,
     ::testing::Values(
@@ -247,36 +295,36 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 {kOpenManager, kOpenForRemoval, "ControlService 1", "DeleteService",
                  "Close service", "Close manager"},
-                nullptr},
+                nullptr, ""},
         // A stopped service refuses the stop and is deleted all the same.
         ScmCase{"StoppedService",
                 {{"ControlService", ERROR_SERVICE_NOT_ACTIVE}},
                 1,
                 {kOpenManager, kOpenForRemoval, "ControlService 1", "DeleteService",
                  "Close service", "Close manager"},
-                nullptr},
+                nullptr, ""},
         ScmCase{"NotInstalledIsQuiet",
                 {{"OpenService", ERROR_SERVICE_DOES_NOT_EXIST}},
                 0,
                 {kOpenManager, kOpenForRemoval, "Close manager"},
-                nullptr},
+                nullptr, ""},
         ScmCase{"NoManager",
                 {{"OpenSCManager", ERROR_ACCESS_DENIED}},
                 0,
                 {kOpenManager},
-                "[KestrinSvc] 26() failed - "},
+                "[KestrinSvc] 26() failed - ", ""},
         ScmCase{"OpenServiceDenied",
                 {{"OpenService", ERROR_ACCESS_DENIED}},
                 0,
                 {kOpenManager, kOpenForRemoval, "Close manager"},
-                "[KestrinSvc] 27() failed - "},
+                "[KestrinSvc] 27() failed - ", ""},
         // Both handles are closed on the failure too.
         ScmCase{"DeleteFails",
                 {{"DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE}},
                 0,
                 {kOpenManager, kOpenForRemoval, "ControlService 1", "DeleteService",
                  "Close service", "Close manager"},
-                "[KestrinSvc] 12() failed - "}),
+                "[KestrinSvc] 12() failed - ", ""}),
     [](const ::testing::TestParamInfo<ScmCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
