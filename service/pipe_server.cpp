@@ -147,24 +147,26 @@ void ClosePipeServer() {
   }
 }
 
-void CreatePipeInstance() {
-  ListeningIndex = kNoListener;
-  MarkWaitListForRebuild();
+namespace {
+
+enum class Listen { Done, Again };
+
+Listen MakeListener() {
   // Room for this instance once it is a connected client (a read and a write
   // entry); until a client leaves, further clients wait for a free instance.
   if (2 * (ConnectedClientCount() + 1) > PipeEntryBudget()) {
     ListenerDeferred = true;
-    return;
+    return Listen::Done;
   }
   if (PipeClients.freeHead < 0 && PipeClients.count >= PipeClients.capacity) {
     // Taking one more record would grow the pool and move the records whose
     // I/O is pending.
     ListenerDeferred = true;
-    return;
+    return Listen::Done;
   }
   ListenerDeferred = false;
   void* record = PoolAlloc(&PipeClients);
-  if (!record) return;  // no instance listens
+  if (!record) return Listen::Done;  // no instance listens
   PipeClient* client = static_cast<PipeClient*>(record);
   memset(client, 0, sizeof *client);
   uint16_t index = PoolIndexOf(&PipeClients, client);
@@ -177,21 +179,21 @@ void CreatePipeInstance() {
   if (client->m_Handle == INVALID_HANDLE_VALUE) {
     ReportCallFailure(CallCreateNamedPipe, GetLastError());
     PoolRelease(&PipeClients, index);
-    return;
+    return Listen::Done;
   }
   client->m_ReadOverlapped.hEvent = CreateEventChecked(nullptr, TRUE, FALSE, nullptr);
   if (client->m_ReadOverlapped.hEvent)
     client->m_WriteOverlapped.hEvent = CreateEventChecked(nullptr, TRUE, FALSE, nullptr);
   if (!client->m_WriteOverlapped.hEvent) {
     ClosePipeClient(index);
-    return;
+    return Listen::Done;
   }
 
   if (ConnectNamedPipe(client->m_Handle, &client->m_WriteOverlapped)) {
     // An overlapped connect never completes that way.
     DebugPrintMessage(IDS_CONNECT_PIPE_ERROR);
     ClosePipeClient(index);
-    return;
+    return Listen::Done;
   }
   DWORD error = GetLastError();
   if (error == ERROR_IO_PENDING) {
@@ -204,11 +206,34 @@ void CreatePipeInstance() {
     client->m_ConnectedAtOnce = 1;
     ListeningIndex = index;
     SetEvent(client->m_WriteOverlapped.hEvent);
+  } else if (error == ERROR_NO_DATA) {
+    // A client opened this instance and closed it again before the connect:
+    // the normal end of a connection, not a failure of the server. Left at
+    // that, no instance would listen until the service restarts.
+    ClosePipeClient(index);
+    return Listen::Again;
   } else {
     ReportCallFailure(CallConnectNamedPipe, error);
     ClosePipeClient(index);
   }
+  return Listen::Done;
 }
+
+// Clients that keep coming and going faster than this leave the pipe
+// without a listener until the next connected client leaves.
+constexpr int kListenAttempts = 16;
+
+}  // namespace
+
+void CreatePipeInstance() {
+  for (int attempt = 0; attempt < kListenAttempts; ++attempt) {
+    ListeningIndex = kNoListener;
+    MarkWaitListForRebuild();
+    if (MakeListener() == Listen::Done) return;
+  }
+  ListenerDeferred = true;
+}
+
 
 void OnPipeConnected(uint16_t index) {
   PipeClient* client = PipeClientAt(index);

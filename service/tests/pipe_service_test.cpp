@@ -1,0 +1,369 @@
+// The pipe of KestrinSvcSim.exe under the real service manager, this process
+// playing the device simulator: what clients see, what settings and
+// auto-zero do to the devices and the section, the events the service
+// and the server under load, faults and a restart.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device_slot.h"
+#include "motion_record.h"
+#include "pipe_client.h"
+#include "service_fixture.h"
+#include "sim_core.h"
+
+bool operator==(const PipeMessage& a, const PipeMessage& b) {
+  return a.m_Opcode == b.m_Opcode && a.m_Device == b.m_Device &&
+         a.m_Payload.m_DeviceState.m_State == b.m_Payload.m_DeviceState.m_State &&
+         a.m_Payload.m_DeviceState.m_Buttons == b.m_Payload.m_DeviceState.m_Buttons;
+}
+void PrintTo(const PipeMessage& m, std::ostream* os) { *os << DescribePipeMessage(m); }
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr uint16_t kOpen = StateDeviceAttached | StateDeviceEnabled;
+
+std::vector<uint8_t> BallReport(int tz) {
+  const int r[6] = {0, 0, tz, 0, 0, 0};
+  uint64_t bits = 0;
+  for (int k = 0; k < 6; ++k) bits |= (static_cast<uint64_t>(r[k]) & 0x3FF) << (10 * k);
+  std::vector<uint8_t> report(9, 0);
+  for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
+  return report;
+}
+
+PipeMessage State(uint16_t device, uint16_t state, uint32_t buttons = 0) {
+  return MakeDeviceStateMessage(device, state, buttons);
+}
+
+// Record 1 of the section, mapped read-only as every reader maps it.
+class SectionView {
+ public:
+  SectionView() {
+    mapping_ = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\KestrinMemory");
+    if (mapping_) view_ = MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, kMinSectionBytes);
+  }
+  ~SectionView() {
+    if (view_) UnmapViewOfFile(view_);
+    if (mapping_) CloseHandle(mapping_);
+  }
+  const volatile DeviceMotionRecord* Record(int k) const {
+    return view_ ? static_cast<const DeviceMotionRecord*>(view_) + k : nullptr;
+  }
+
+ private:
+  HANDLE mapping_ = nullptr;
+  void* view_ = nullptr;
+};
+
+template <typename Done>
+bool WaitUntil(DWORD timeoutMs, Done done) {
+  for (DWORD waited = 0;; waited += 20) {
+    if (done()) return true;
+    if (waited >= timeoutMs) return false;
+    Sleep(20);
+  }
+}
+
+class PipeServiceTest : public ServiceFixture {
+ protected:
+  PipeServiceTest() : ServiceFixture(KESTRIN_SVC_SIM_EXE) {}
+  void SetUp() override {
+    ASSERT_TRUE(SimStart());
+    if (deviceAtStart_) {
+      ball_ = SimAddDevice(L"KS00000000000101", 0x201, 0x101);
+      ASSERT_GE(ball_, 0);
+      ASSERT_TRUE(SimPlug(ball_, 0) && SimPlug(ball_ + 1, 0));
+    }
+    ServiceFixture::SetUp();
+    if (HasFatalFailure()) return;
+    if (deviceAtStart_) {
+      ASSERT_TRUE(SimWaitOpen(ball_, 10000) && SimWaitOpen(ball_ + 1, 10000));
+    }
+  }
+  void TearDown() override {
+    ServiceFixture::TearDown();
+    SimStop();
+  }
+
+  std::unique_ptr<PipeTestClient> Connect() {
+    std::unique_ptr<PipeTestClient> client(new PipeTestClient);
+    EXPECT_TRUE(client->Connect(5000)) << "error " << client->lastError();
+    return client;
+  }
+
+  // Moves the ball (tz) or lets it go (0); the service's state follows.
+  bool Ball(int tz) {
+    auto report = BallReport(tz);
+    return SimSend(ball_, report.data(), static_cast<uint32_t>(report.size())) != 0;
+  }
+
+  // Lines the service wrote to the debugger output that contain text.
+  size_t ServiceLinesWith(const std::string& text) {
+    size_t n = 0;
+    for (const std::string& line : monitor_.TextsFrom(servicePid_))
+      if (line.find(text) != std::string::npos) ++n;
+    return n;
+  }
+
+  bool deviceAtStart_ = true;
+  int ball_ = -1;
+};
+
+class PipeServiceWithoutDeviceTest : public PipeServiceTest {
+ protected:
+  PipeServiceWithoutDeviceTest() { deviceAtStart_ = false; }
+};
+
+TEST_F(PipeServiceTest, NewClientsGetEveryDeviceAfterAHotPlug) {
+  auto first = Connect();
+  EXPECT_THAT(first->ReceiveUntilQuiet(300), ElementsAre(State(1, kOpen)));
+
+  int second = SimAddDevice(L"KS00000000000102", 0x201, 0x102);
+  ASSERT_GE(second, 0);
+  ASSERT_TRUE(SimWaitNoticeListener(10000));
+  ASSERT_TRUE(SimPlug(second, 1) && SimPlug(second + 1, 1));
+  ASSERT_TRUE(SimWaitOpen(second, 10000) && SimWaitOpen(second + 1, 10000));
+  // The newly opened device is the current one: its state goes out as device 1.
+  EXPECT_THAT(first->ReceiveUntilQuiet(300), ElementsAre(State(1, kOpen)));
+
+  auto late = Connect();
+  // One message per slot, most recently opened first.
+  EXPECT_THAT(late->ReceiveUntilQuiet(300), ElementsAre(State(2, kOpen), State(1, kOpen)));
+}
+
+TEST_F(PipeServiceTest, BallStartAndStopReachEveryClient) {
+  auto a = Connect();
+  auto b = Connect();
+  a->ReceiveUntilQuiet(200);
+  b->ReceiveUntilQuiet(200);
+  ASSERT_TRUE(Ball(200));
+  const PipeMessage active = State(1, kOpen | StateBallActive | StateBallChanged);
+  EXPECT_THAT(a->ReceiveUntilQuiet(300), ElementsAre(active));
+  EXPECT_THAT(b->ReceiveUntilQuiet(300), ElementsAre(active));
+  // Continuous motion sends nothing more.
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(Ball(200));
+  EXPECT_THAT(a->ReceiveUntilQuiet(200), IsEmpty());
+  ASSERT_TRUE(Ball(0));
+  const PipeMessage released = State(1, kOpen | StateBallChanged);
+  EXPECT_THAT(a->ReceiveUntilQuiet(300), ElementsAre(released));
+  EXPECT_THAT(b->ReceiveUntilQuiet(300), ElementsAre(released));
+}
+
+TEST_F(PipeServiceTest, SettingsReachTheFirstDeviceAndRecordOne) {
+  auto client = Connect();
+  client->ReceiveUntilQuiet(200);
+  SectionView section;
+  const volatile DeviceMotionRecord* record = section.Record(1);
+  ASSERT_NE(record, nullptr) << "error " << GetLastError();
+  EXPECT_EQ(record->m_LogFactors[0], 0x8000);  // defaults at start
+
+  const uint16_t factors[4] = {0x9000, 0x7000, 0xA000, 0x6000};
+  ASSERT_TRUE(client->SendSetLogFactors(factors[0], factors[1], factors[2], factors[3]));
+  ASSERT_TRUE(client->SendSetFlags(2));
+  EXPECT_TRUE(WaitUntil(3000, [&] { return record->m_Flags == 1; }));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(record->m_LogFactors[i], factors[i]) << i;
+
+  ASSERT_TRUE(client->SendSetFlags(0));
+  EXPECT_TRUE(WaitUntil(3000, [&] { return record->m_Flags == 0; }));
+  EXPECT_FALSE(client->broken());
+}
+
+TEST_F(PipeServiceTest, AutoZeroGoesToTheCurrentDevice) {
+  auto client = Connect();
+  client->ReceiveUntilQuiet(200);
+  const uint32_t before = SimFirmwareOf(ball_)->m_AutoZeroCount;
+  ASSERT_TRUE(client->SendTestAutoZero());
+  EXPECT_TRUE(WaitUntil(5000, [&] { return SimFirmwareOf(ball_)->m_AutoZeroCount == before + 1; }));
+  // The reply is refused unless forced: the exchange was the forced one.
+  const SimFirmware* firmware = SimFirmwareOf(ball_);
+  ASSERT_GT(firmware->m_CommandCount, 0u);
+  EXPECT_EQ(firmware->m_Commands[(firmware->m_CommandCount - 1) % kSimCommandLog], 0x5A);
+  EXPECT_FALSE(client->broken());
+}
+
+TEST_F(PipeServiceWithoutDeviceTest, AutoZeroWithoutADeviceDoesNothing) {
+  auto client = Connect();
+  EXPECT_THAT(client->ReceiveUntilQuiet(200), IsEmpty());
+  ASSERT_TRUE(client->SendTestAutoZero());
+  Sleep(300);
+  EXPECT_TRUE(QueryKestrinService().status.dwCurrentState == SERVICE_RUNNING);
+  // Still connected and served: another client's settings do not break it.
+  EXPECT_THAT(client->ReceiveUntilQuiet(100), IsEmpty());
+  EXPECT_FALSE(client->broken());
+}
+
+TEST_F(PipeServiceTest, MalformedTrafficEndsNoOtherClientAndTheServiceRuns) {
+  auto watcher = Connect();
+  watcher->ReceiveUntilQuiet(200);
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    bool dropped;  // the service ends the connection
+  } cases[] = {
+      {"short", {0x02, 0x40}, false},
+      {"garbage opcode", {0xEF, 0xBE, 0xAD, 0xDE, 1, 2, 3, 4, 5, 6, 7, 8}, false},
+      {"long", std::vector<uint8_t>(16, 0x40), true},
+      {"longer than the pipe buffer", std::vector<uint8_t>(500, 0x01), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto client = Connect();
+    client->ReceiveUntilQuiet(100);
+    client->SendBytes(c.bytes.data(), static_cast<DWORD>(c.bytes.size()));
+    PipeMessage message;
+    PipeTestClient::Receive r = client->ReceiveMessage(&message, 500);
+    if (c.dropped)
+      EXPECT_EQ(r, PipeTestClient::Receive::Broken);
+    else
+      EXPECT_EQ(r, PipeTestClient::Receive::Timeout);
+  }
+  // A client that connects and vanishes at once.
+  for (int i = 0; i < 5; ++i) Connect()->Close();
+
+  ASSERT_TRUE(Ball(200));
+  EXPECT_THAT(watcher->ReceiveUntilQuiet(300),
+              ElementsAre(State(1, kOpen | StateBallActive | StateBallChanged)));
+  EXPECT_EQ(QueryKestrinService().status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(PipeServiceTest, ASleepingClientMissesStatesThenConverges) {
+  auto sleeper = Connect();
+  auto reader = Connect();
+  // Far more state changes than the sleeper's pipe buffer holds.
+  uint16_t last = 0;
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_TRUE(Ball(i % 2 ? 0 : 200));
+    PipeMessage message;
+    ASSERT_EQ(reader->ReceiveMessage(&message, 2000), PipeTestClient::Receive::Message);
+    last = message.m_Payload.m_DeviceState.m_State;
+  }
+  EXPECT_TRUE(WaitUntil(3000, [&] { return ServiceLinesWith("Pipe write skipped!") > 0; }));
+  std::vector<PipeMessage> got = sleeper->ReceiveUntilQuiet(500);
+  ASSERT_FALSE(got.empty());
+  EXPECT_LT(got.size(), 41u);
+  EXPECT_EQ(got.back().m_Payload.m_DeviceState.m_State, last);
+  EXPECT_EQ(last, kOpen | StateBallChanged);
+}
+
+TEST_F(PipeServiceTest, ManyClientsComingAndGoingWhileTheDeviceStreams) {
+  HANDLE service = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, servicePid_);
+  ASSERT_NE(service, nullptr);
+  auto handles = [service] {
+    DWORD count = 0;
+    GetProcessHandleCount(service, &count);
+    return count;
+  };
+  // Settle the connection-independent handles first.
+  Connect()->Close();
+  Sleep(300);
+  const DWORD handlesBefore = handles();
+
+  constexpr int kClients = 60;
+  constexpr DWORD kRunMs = 30000;
+  std::atomic<bool> stop{false};
+  std::atomic<int> sessions{0}, busy{0}, failures{0};
+  std::thread device([&] {
+    int i = 0;
+    while (!stop) {
+      // Bursts of motion with pauses: the ball starts and stops.
+      Ball((i++ / 20) % 2 ? 0 : 150);
+      Sleep(5);
+    }
+    Ball(0);
+  });
+  std::vector<std::thread> clients;
+  for (int n = 0; n < kClients; ++n) {
+    clients.emplace_back([&, n] {
+      while (!stop) {
+        PipeTestClient client;
+        if (!client.Connect(2000)) {
+          ++busy;
+          continue;
+        }
+        ++sessions;
+        // Read what comes, send settings now and then, leave.
+        for (int k = 0; k < 3 && !stop; ++k) {
+          if ((n + k) % 7 == 0 && !client.SendSetFlags(static_cast<uint16_t>(k & 1))) ++failures;
+          client.ReceiveUntilQuiet(20);
+        }
+        if (client.broken()) ++failures;
+      }
+    });
+  }
+  Sleep(kRunMs);
+  stop = true;
+  for (auto& t : clients) t.join();
+  device.join();
+
+  EXPECT_EQ(QueryKestrinService().status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  {
+    std::vector<std::string> lines = monitor_.TextsFrom(servicePid_);
+    for (size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i)
+      printf("service: %s", lines[i].c_str());
+  }
+  EXPECT_GT(sessions.load(), kClients);
+  EXPECT_EQ(failures.load(), 0);
+  // The list never held more than the wait takes: a refused or failed wait
+  // is reported with call id 48.
+  EXPECT_EQ(ServiceLinesWith("48() failed"), 0u);
+
+  // Clients that stay end with the current state.
+  std::vector<std::unique_ptr<PipeTestClient>> stayers;
+  for (int i = 0; i < 20; ++i) stayers.push_back(Connect());
+  ASSERT_TRUE(Ball(200));
+  ASSERT_TRUE(Ball(0));
+  for (auto& s : stayers) {
+    std::vector<PipeMessage> got = s->ReceiveUntilQuiet(500);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back(), State(1, kOpen | StateBallChanged));
+  }
+  stayers.clear();
+  Sleep(500);
+  EXPECT_LE(handles(), handlesBefore) << "handles left open by the pipe server";
+  CloseHandle(service);
+  printf("%d sessions, %d waits for a free instance in %lu ms\n", sessions.load(), busy.load(),
+         kRunMs);
+}
+
+TEST_F(PipeServiceTest, ClientsSeeARestartAndNewConnectionsGetEveryDevice) {
+  auto a = Connect();
+  auto b = Connect();
+  a->ReceiveUntilQuiet(200);
+  b->ReceiveUntilQuiet(200);
+  ASSERT_EQ(SendServiceControl(SERVICE_CONTROL_STOP), 0u);
+  // Closing the devices at shutdown sends their last state; then the pipe breaks.
+  for (PipeTestClient* client : {a.get(), b.get()}) {
+    std::vector<PipeMessage> last = client->ReceiveUntilQuiet(5000);
+    EXPECT_TRUE(client->broken());
+    ASSERT_FALSE(last.empty());
+    EXPECT_EQ(last.back().m_Payload.m_DeviceState.m_State & kOpen, 0);
+  }
+  ASSERT_TRUE(WaitForServiceState(SERVICE_STOPPED, 10000));
+
+  int second = SimAddDevice(L"KS00000000000103", 0x201, 0x103);
+  ASSERT_TRUE(SimPlug(second, 0) && SimPlug(second + 1, 0));
+  RunResult start = Run("-i");
+  ASSERT_EQ(start.exitCode, 0u) << start.output;
+  ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 20000));
+  servicePid_ = QueryKestrinService().status.dwProcessId;
+  ASSERT_TRUE(SimWaitOpen(second, 10000) && SimWaitOpen(ball_, 10000));
+  auto fresh = Connect();
+  std::vector<PipeMessage> got = fresh->ReceiveUntilQuiet(300);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_THAT(std::vector<uint16_t>({got[0].m_Device, got[1].m_Device}),
+              ::testing::UnorderedElementsAre(1, 2));
+  for (const PipeMessage& m : got) EXPECT_EQ(m.m_Payload.m_DeviceState.m_State, kOpen);
+}
+
+}  // namespace
