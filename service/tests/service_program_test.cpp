@@ -220,16 +220,21 @@ TEST_F(KestrinServiceTest, InstallOverTheRunningServiceStartsItAgain) {
 }
 
 // The start-up broadcast reaches top-level windows of other programs (hidden
-// ones too): the agent reopens its pipe on it.
+// ones too): the agent reopens its pipe on it, so by then the service runs and
+// its pipe has an instance to connect to.
 UINT g_SvcElf;
 int g_Broadcasts;
 WPARAM g_WParam;
 LPARAM g_LParam;
+bool g_PipeThere;
+DWORD g_StateThen;
 LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (g_SvcElf && message == g_SvcElf) {
     ++g_Broadcasts;
     g_WParam = wParam;
     g_LParam = lParam;
+    g_PipeThere = WaitNamedPipeA("\\\\.\\pipe\\KestrinPipe", 1) != 0;
+    g_StateThen = QueryKestrinService().status.dwCurrentState;
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
@@ -269,6 +274,8 @@ TEST_F(KestrinServiceTest, StartBroadcastsKestrinSvcElf) {
   EXPECT_EQ(g_Broadcasts, 1);
   EXPECT_EQ(g_WParam, 1u);
   EXPECT_EQ(g_LParam, 0);
+  EXPECT_TRUE(g_PipeThere);
+  EXPECT_EQ(g_StateThen, static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 }  // namespace
