@@ -44,7 +44,12 @@ int LockReady;
 HANDLE NewServerPipe(const char* name, DWORD openMode) {
   return CreateNamedPipeA(name, openMode | FILE_FLAG_OVERLAPPED,
                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                          1,  // one instance: one client at a time, like a device
+                          // One instance is ever created per name, so one client at a
+                          // time, like a device; but the limit stays open, so that an
+                          // instance a client still holds after the simulator closed
+                          // its end (a device just unplugged, a simulator that ended)
+                          // does not keep the name busy.
+                          PIPE_UNLIMITED_INSTANCES,
                           kPipeBufferBytes, kPipeBufferBytes, 0, nullptr);
 }
 
