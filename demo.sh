@@ -20,6 +20,8 @@ LOG="$KESTRIN_BUILD/demo-debug.log"
 SIM_SERVICE="$WIN32/service/KestrinSvcSim.exe"
 DEVICE_SIM="$WIN32/testing/KestrinDeviceSim.exe"
 PEEK="$WIN32/testing/KestrinMotionPeek.exe"
+PIPE_CLIENT="$WIN32/testing/KestrinPipeClient.exe"
+PIPE_LOG="$KESTRIN_BUILD/demo-pipe.log"
 RECORDING="$KESTRIN_ROOT/testing/devsim/recordings/default.kds"
 export WINEDEBUG=-all
 
@@ -75,8 +77,16 @@ wine "$DEVICE_SIM" "$(winepath -w "$RECORDING")" &
 sim_pid=$!
 sleep 1
 wine "$SIM_SERVICE" -i
+# A pipe client, as the session agent is one: it prints the state messages
+# the service sends while the recording plays, and sends a settings change
+# (pan 0x9000, vertical-axis convention 1) that shows up in record 1.
+wine "$PIPE_CLIENT" -t 6000 -r -l 0x9000 0x8000 0x8000 0x8000 -f 1 >"$PIPE_LOG" 2>&1 &
+pipe_pid=$!
 say "what a reader of record 1 sees, once a second"
 wine "$PEEK" 6 1000
+wait "$pipe_pid" 2>/dev/null || true
+say "what the pipe client received and sent (\\\\.\\pipe\\KestrinPipe)"
+cat "$PIPE_LOG"
 wine "$SIM_SERVICE" -u && echo "removed"
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""

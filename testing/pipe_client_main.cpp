@@ -1,8 +1,10 @@
 // KestrinPipeClient: connects to the service's pipe, prints every message it
 // receives, and can send the settings and auto-zero requests the session
 // agent sends.
-//   KestrinPipeClient [-t MS] [-l PAN ZOOM SPIN SCROLL] [-f FLAGS] [-z]
+//   KestrinPipeClient [-t MS] [-r] [-l PAN ZOOM SPIN SCROLL] [-f FLAGS] [-z]
 //     -t MS    listen this long after connecting (default 3000)
+//     -r       print the settings of record 1 of the section before and
+//              after the requests
 //     -l ...   send PipeSetLogFactors with the four values (0x8000 is unity)
 //     -f N     send PipeSetFlags (bit 0: vertical-axis convention)
 //     -z       send PipeTestAutoZero
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "device_slot.h"
+#include "motion_record.h"
 #include "pipe_client.h"
 
 namespace {
@@ -46,6 +49,25 @@ void Print(const PipeMessage& message) {
   fflush(stdout);
 }
 
+// The settings words of record 1, as every reader of the section sees them.
+void PrintRecordSettings(const char* when) {
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\KestrinMemory");
+  if (!mapping) {
+    printf("record 1 %s: no section (error %lu)\n", when, GetLastError());
+    return;
+  }
+  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kMinSectionBytes);
+  if (view) {
+    const auto* record = static_cast<const volatile DeviceMotionRecord*>(view) + 1;
+    printf("record 1 %s: log factors 0x%04x 0x%04x 0x%04x 0x%04x, flags %u\n", when,
+           record->m_LogFactors[0], record->m_LogFactors[1], record->m_LogFactors[2],
+           record->m_LogFactors[3], record->m_Flags);
+    UnmapViewOfFile(view);
+  }
+  CloseHandle(mapping);  // nothing to do when it fails
+  fflush(stdout);
+}
+
 unsigned long Number(const char* text, bool* ok) {
   char* end = nullptr;
   unsigned long value = strtoul(text, &end, 0);
@@ -57,7 +79,7 @@ unsigned long Number(const char* text, bool* ok) {
 
 int main(int argc, char** argv) {
   DWORD listenMs = 3000;
-  bool sendFactors = false, sendFlags = false, sendZero = false;
+  bool sendFactors = false, sendFlags = false, sendZero = false, showRecord = false;
   uint16_t factors[4] = {};
   uint16_t flags = 0;
   bool ok = true;
@@ -70,6 +92,8 @@ int main(int argc, char** argv) {
     } else if (!strcmp(argv[i], "-f") && i + 1 < argc) {
       sendFlags = true;
       flags = static_cast<uint16_t>(Number(argv[++i], &ok));
+    } else if (!strcmp(argv[i], "-r")) {
+      showRecord = true;
     } else if (!strcmp(argv[i], "-z")) {
       sendZero = true;
     } else {
@@ -77,7 +101,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!ok) {
-    fprintf(stderr, "usage: KestrinPipeClient [-t MS] [-l PAN ZOOM SPIN SCROLL] [-f FLAGS] [-z]\n");
+    fprintf(stderr, "usage: KestrinPipeClient [-t MS] [-r] [-l PAN ZOOM SPIN SCROLL] [-f FLAGS] [-z]\n");
     return 2;
   }
 
@@ -88,6 +112,7 @@ int main(int argc, char** argv) {
   }
   printf("connected\n");
   for (const PipeMessage& m : client.ReceiveUntilQuiet(300)) Print(m);
+  if (showRecord) PrintRecordSettings("before");
   if (sendFactors) {
     bool sent = client.SendSetLogFactors(factors[0], factors[1], factors[2], factors[3]);
     printf("sent log factors 0x%04x 0x%04x 0x%04x 0x%04x%s\n", factors[0], factors[1],
@@ -99,9 +124,14 @@ int main(int argc, char** argv) {
   }
   if (sendZero) printf("sent auto-zero%s\n", client.SendTestAutoZero() ? "" : " (failed)");
   fflush(stdout);
+  bool recordShown = !showRecord;
 
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < listenMs) {
+    if (!recordShown && GetTickCount() - start >= 300) {
+      PrintRecordSettings("after");
+      recordShown = true;
+    }
     PipeMessage message;
     PipeTestClient::Receive r = client.ReceiveMessage(&message, 100);
     if (r == PipeTestClient::Receive::Message) {
