@@ -22,6 +22,12 @@ constexpr int kMaxReportDepth = 2;
 
 const char kFormatFallback[] = "FormatMessage() failed!";
 
+// System texts are looked up without inserts: some hold "%1" (error 193 and
+// others), and FormatMessageA would read their values from the null argument
+// list. Such a text is used as it stands, "%1" included.
+constexpr DWORD kSystemTextFlags =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+
 }  // namespace
 
 void SetProgramName(const char* name) { g_ProgramName = name; }
@@ -171,9 +177,8 @@ LPSTR FormatSystemError(uint32_t error) {
   // Formatted into a local first: a nested report of a failure here uses (and
   // frees) this thread's buffer on its own.
   LPSTR text = nullptr;
-  DWORD length = FormatMessageChecked(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
-                                      nullptr, error, 0x400, reinterpret_cast<LPSTR>(&text), 0,
-                                      nullptr);
+  DWORD length = FormatMessageChecked(kSystemTextFlags, nullptr, error, 0x400,
+                                      reinterpret_cast<LPSTR>(&text), 0, nullptr);
   if (!length) {
     if (text) LocalFree(text);
     text = static_cast<LPSTR>(LocalAlloc(LMEM_FIXED, sizeof kFormatFallback));
@@ -201,8 +206,8 @@ DWORD FormatStringChecked(LPSTR* out, LPCSTR format, const DWORD_PTR* inserts) {
   DWORD error = GetLastError();
   *out = nullptr;
   LPSTR text = nullptr;
-  if (FormatMessageChecked(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                           error, 0x400, reinterpret_cast<LPSTR>(&text), 0, nullptr)) {
+  if (FormatMessageChecked(kSystemTextFlags, nullptr, error, 0x400, reinterpret_cast<LPSTR>(&text),
+                           0, nullptr)) {
     OutputDebugStringA(text);
   }
   if (text) LocalFree(text);
@@ -235,7 +240,12 @@ LPSTR FormatDebugLine(UINT id, const DWORD_PTR* inserts) {
   LPSTR line = nullptr;
   const DWORD_PTR lineInserts[] = {reinterpret_cast<DWORD_PTR>(g_ProgramName),
                                    reinterpret_cast<DWORD_PTR>(message)};
-  FormatStringChecked(&line, "[%1] %2\n", lineInserts);
+  DWORD lineLength = FormatStringChecked(&line, "[%1] %2\n", lineInserts);
+  // FormatMessageA stores the line break as "\r\n"; a debug line ends with "\n".
+  if (lineLength >= 2 && line[lineLength - 2] == '\r' && line[lineLength - 1] == '\n') {
+    line[lineLength - 2] = '\n';
+    line[lineLength - 1] = '\0';
+  }
   LocalFree(message);
   // A system text given as an insert is used up with the line.
   FreeSystemMessageBuffer();
@@ -243,14 +253,25 @@ LPSTR FormatDebugLine(UINT id, const DWORD_PTR* inserts) {
 }
 
 void DebugPrintMessageArray(UINT id, const DWORD_PTR* inserts) {
+  // Reporting leaves the thread's last error as the caller had it.
+  DWORD lastError = GetLastError();
   LPSTR line = FormatDebugLine(id, inserts);
-  if (!line) return;
-  OutputDebugStringA(line);
-  LocalFree(line);
+  if (line) {
+    OutputDebugStringA(line);
+    LocalFree(line);
+  }
+  SetLastError(lastError);
 }
 
 void ReportCallFailure(uint16_t callId, uint32_t error) {
-  if (t_ReportDepth >= kMaxReportDepth) return;
+  // A wrapper's caller reads the failed call's error after the report. Read
+  // it before the first use of a thread-local: that may allocate the thread's
+  // block and reset the last error.
+  DWORD lastError = GetLastError();
+  if (t_ReportDepth >= kMaxReportDepth) {
+    SetLastError(lastError);
+    return;
+  }
   ++t_ReportDepth;
   LPSTR idText = nullptr;
   FormatString(&idText, "%1!ld!", static_cast<unsigned long>(callId));
@@ -259,10 +280,13 @@ void ReportCallFailure(uint16_t callId, uint32_t error) {
   LPSTR systemText = FormatSystemError(error);
   t_SystemMessage = nullptr;
   t_SystemMessageLength = 0;
-  if (idText) DebugPrintMessage(g_CallFailureMessageId, idText, systemText);
+  if (idText)
+    DebugPrintMessage(g_CallFailureMessageId, idText,
+                      systemText ? static_cast<const char*>(systemText) : kFormatFallback);
   if (idText) LocalFree(idText);
   if (systemText) LocalFree(systemText);
   --t_ReportDepth;
+  SetLastError(lastError);
 }
 
 int SddlToSecurityDescriptor(LPCSTR first, LPCSTR second, PSECURITY_DESCRIPTOR* descriptor) {
