@@ -2,7 +2,8 @@
 // Texts come from the program's own string table, formatted by FormatMessageA
 // with 32-bit inserts ("%1" a string, "%1!ld!" a signed long, ...). A failed
 // Win32 call is reported by its numeric call id and the system's error text;
-// each wrapper returns the wrapped call's own result unchanged.
+// each wrapper returns the wrapped call's own result unchanged and leaves the
+// thread's last error as the call set it (reporting never changes it).
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -109,8 +110,10 @@ LPSTR FormatDebugLine(UINT id, const DWORD_PTR* inserts);
 void DebugPrintMessageArray(UINT id, const DWORD_PTR* inserts);
 // Character count of the formatted text (a LocalAlloc block in *out), 0 on failure.
 DWORD FormatStringChecked(LPSTR* out, LPCSTR format, const DWORD_PTR* inserts);
-// The system text for error, without a trailing "\r\n", in this thread's
-// system-message buffer (freed by the next line formatted on this thread).
+// The system text for error, without a trailing "\r\n" and with any "%1" of
+// its own left as it stands, in this thread's system-message buffer (freed by
+// the next line formatted on this thread); "FormatMessage() failed!" when the
+// system has no text.
 LPSTR FormatSystemError(uint32_t error);
 // Frees this thread's system-message buffer.
 void FreeSystemMessageBuffer();
