@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +34,9 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr uint16_t kOpen = StateDeviceAttached | StateDeviceEnabled;
+constexpr DWORD kEventPluggedIn = 0x40000001;
+constexpr DWORD kEventPipeOpened = 0x40000003;
+constexpr DWORD kEventPipeClosed = 0x40000004;
 
 std::vector<uint8_t> BallReport(int tz) {
   const int r[6] = {0, 0, tz, 0, 0, 0};
@@ -45,6 +50,76 @@ std::vector<uint8_t> BallReport(int tz) {
 PipeMessage State(uint16_t device, uint16_t state, uint32_t buttons = 0) {
   return MakeDeviceStateMessage(device, state, buttons);
 }
+
+// The service's events, seen by KestrinEventSpy.dll loaded into the running
+// service (Wine's event log keeps nothing): one line per ReportEventA.
+struct LoggedEvent {
+  DWORD id;
+  std::vector<std::string> strings;
+};
+
+class EventSpy {
+ public:
+  // Loads the spy into the process; false when that fails.
+  bool Attach(DWORD pid) {
+    const std::string dll = WinePath(KESTRIN_EVENT_SPY_DLL);
+    log_ = dll + "." + std::to_string(pid) + ".log";
+    DeleteFileA(log_.c_str());  // absent is fine
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    if (!process) return false;
+    bool loaded = false;
+    void* remote = VirtualAllocEx(process, nullptr, dll.size() + 1, MEM_COMMIT, PAGE_READWRITE);
+    if (remote && WriteProcessMemory(process, remote, dll.c_str(), dll.size() + 1, nullptr)) {
+      auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+          GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA"));
+      HANDLE thread = CreateRemoteThread(process, nullptr, 0, load, remote, 0, nullptr);
+      if (thread) {
+        DWORD module = 0;
+        loaded = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0 &&
+                 GetExitCodeThread(thread, &module) && module != 0;
+        CloseHandle(thread);
+      }
+    }
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return loaded;
+  }
+
+  std::vector<LoggedEvent> Events() const {
+    std::vector<LoggedEvent> events;
+    std::ifstream in(log_);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::stringstream fields(line);
+      std::string id, rest;
+      std::getline(fields, id, ' ');
+      LoggedEvent e = {static_cast<DWORD>(std::stoul(id, nullptr, 16)), {}};
+      std::getline(fields, rest, '|');  // the count
+      std::string text;
+      while (std::getline(fields, text, '|')) e.strings.push_back(text);
+      events.push_back(e);
+    }
+    return events;
+  }
+
+  std::vector<LoggedEvent> WithId(DWORD id) const {
+    std::vector<LoggedEvent> found;
+    for (const LoggedEvent& e : Events())
+      if (e.id == id) found.push_back(e);
+    return found;
+  }
+
+  bool WaitFor(DWORD id, size_t count, DWORD timeoutMs) const {
+    for (DWORD waited = 0;; waited += 20) {
+      if (WithId(id).size() >= count) return true;
+      if (waited >= timeoutMs) return false;
+      Sleep(20);
+    }
+  }
+
+ private:
+  std::string log_;
+};
 
 // Record 1 of the section, mapped read-only as every reader maps it.
 class SectionView {
@@ -90,8 +165,10 @@ class PipeServiceTest : public ServiceFixture {
     if (deviceAtStart_) {
       ASSERT_TRUE(SimWaitOpen(ball_, 10000) && SimWaitOpen(ball_ + 1, 10000));
     }
+    ASSERT_TRUE(spy_.Attach(servicePid_)) << "the event spy does not load into the service";
   }
   void TearDown() override {
+    EXPECT_THAT(spy_.WithId(kEventPipeOpened), IsEmpty()) << "\"Pipe #%1 opened.\" is never written";
     ServiceFixture::TearDown();
     SimStop();
   }
@@ -118,6 +195,7 @@ class PipeServiceTest : public ServiceFixture {
 
   bool deviceAtStart_ = true;
   int ball_ = -1;
+  EventSpy spy_;
 };
 
 class PipeServiceWithoutDeviceTest : public PipeServiceTest {
@@ -125,7 +203,7 @@ class PipeServiceWithoutDeviceTest : public PipeServiceTest {
   PipeServiceWithoutDeviceTest() { deviceAtStart_ = false; }
 };
 
-TEST_F(PipeServiceTest, NewClientsGetEveryDeviceAfterAHotPlug) {
+TEST_F(PipeServiceTest, NewClientsGetEveryDeviceAndAHotPlugIsLoggedOnce) {
   auto first = Connect();
   EXPECT_THAT(first->ReceiveUntilQuiet(300), ElementsAre(State(1, kOpen)));
 
@@ -140,6 +218,11 @@ TEST_F(PipeServiceTest, NewClientsGetEveryDeviceAfterAHotPlug) {
   auto late = Connect();
   // One message per slot, most recently opened first.
   EXPECT_THAT(late->ReceiveUntilQuiet(300), ElementsAre(State(2, kOpen), State(1, kOpen)));
+  ASSERT_TRUE(spy_.WaitFor(kEventPluggedIn, 1, 5000));
+  Sleep(200);
+  auto plugged = spy_.WithId(kEventPluggedIn);
+  ASSERT_EQ(plugged.size(), 1u);
+  EXPECT_THAT(plugged[0].strings, IsEmpty());
 }
 
 TEST_F(PipeServiceTest, BallStartAndStopReachEveryClient) {
@@ -203,6 +286,24 @@ TEST_F(PipeServiceWithoutDeviceTest, AutoZeroWithoutADeviceDoesNothing) {
   EXPECT_FALSE(client->broken());
 }
 
+TEST_F(PipeServiceWithoutDeviceTest, ClosedClientsLogTheirPoolIndexOnceEach) {
+  auto first = Connect();    // index 0; the listener moves to 1
+  first->Close();
+  ASSERT_TRUE(spy_.WaitFor(kEventPipeClosed, 1, 5000));
+  auto second = Connect();   // the listener at 1; index 0 listens next
+  auto third = Connect();    // index 0 again
+  third->Close();
+  ASSERT_TRUE(spy_.WaitFor(kEventPipeClosed, 2, 5000));
+  second->Close();
+  ASSERT_TRUE(spy_.WaitFor(kEventPipeClosed, 3, 5000));
+  Sleep(200);
+  auto closed = spy_.WithId(kEventPipeClosed);
+  ASSERT_EQ(closed.size(), 3u);
+  EXPECT_THAT(closed[0].strings, ElementsAre("0"));
+  EXPECT_THAT(closed[1].strings, ElementsAre("0"));
+  EXPECT_THAT(closed[2].strings, ElementsAre("1"));
+}
+
 TEST_F(PipeServiceTest, MalformedTrafficEndsNoOtherClientAndTheServiceRuns) {
   auto watcher = Connect();
   watcher->ReceiveUntilQuiet(200);
@@ -218,6 +319,7 @@ TEST_F(PipeServiceTest, MalformedTrafficEndsNoOtherClientAndTheServiceRuns) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    const size_t closedBefore = spy_.WithId(kEventPipeClosed).size();
     auto client = Connect();
     client->ReceiveUntilQuiet(100);
     client->SendBytes(c.bytes.data(), static_cast<DWORD>(c.bytes.size()));
@@ -227,6 +329,13 @@ TEST_F(PipeServiceTest, MalformedTrafficEndsNoOtherClientAndTheServiceRuns) {
       EXPECT_EQ(r, PipeTestClient::Receive::Broken);
     else
       EXPECT_EQ(r, PipeTestClient::Receive::Timeout);
+    client->Close();
+    // A kept client's close is the normal end, logged once; a dropped one's
+    // failed read is no such end and logs nothing.
+    const size_t expected = closedBefore + (c.dropped ? 0 : 1);
+    spy_.WaitFor(kEventPipeClosed, expected, 2000);
+    Sleep(100);
+    EXPECT_EQ(spy_.WithId(kEventPipeClosed).size(), expected);
   }
   // A client that connects and vanishes at once.
   for (int i = 0; i < 5; ++i) Connect()->Close();
