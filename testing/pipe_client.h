@@ -35,8 +35,9 @@ class PipeTestClient {
   bool SendSetFlags(uint16_t flags);
   bool SendTestAutoZero();
 
-  // The next message; bytes holds how many the message had (a message longer
-  // than 12 bytes gives Failed with lastError() ERROR_MORE_DATA).
+  // The next message, its first 12 bytes in message (zero-filled when it is
+  // shorter); bytes holds how many it had, up to 24 (a longer one gives
+  // Failed with lastError() ERROR_MORE_DATA).
   Receive ReceiveMessage(PipeMessage* message, DWORD timeoutMs, DWORD* bytes = nullptr);
   // Every message that arrives until none has come for quietMs (or the pipe
   // broke: broken() tells).
