@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -92,6 +93,71 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"NoArgumentFromAConsole", "", 0, "", false,
                     "[KestrinSvc] 46() failed - "}),
     [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
+
+// ---- resources ----
+
+#pragma pack(push, 2)
+struct IconDirectoryEntry {
+  BYTE width, height, colours, reserved;
+  WORD planes, bitCount;
+  DWORD bytes;
+  WORD id;
+};
+struct IconDirectory {
+  WORD reserved, type, count;
+  IconDirectoryEntry entries[1];
+};
+#pragma pack(pop)
+
+std::string ResourceText(HMODULE module, LPCSTR type, LPCSTR name) {
+  HRSRC found = FindResourceA(module, name, type);
+  if (!found) return std::string();
+  const char* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+  return data ? std::string(data, SizeofResource(module, found)) : std::string();
+}
+
+TEST(ServiceResourcesTest, IconsManifestVersionAndTexts) {
+  HMODULE module = LoadLibraryExA(kProgram.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(module) << GetLastError();
+
+  // One icon group with the 16, 32 and 48 pixel images.
+  std::string group = ResourceText(module, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1));
+  ASSERT_GE(group.size(), sizeof(IconDirectory));
+  const IconDirectory* icons = reinterpret_cast<const IconDirectory*>(group.data());
+  std::vector<int> sizes;
+  for (WORD i = 0; i < icons->count; ++i) sizes.push_back(icons->entries[i].width);
+  std::sort(sizes.begin(), sizes.end());
+  EXPECT_THAT(sizes, ElementsAre(16, 32, 48));
+
+  std::string manifest = ResourceText(module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
+  EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos) << manifest;
+
+  EXPECT_FALSE(ResourceText(module, MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1)).empty());
+
+  // The texts the service and its installer load from their own table.
+  const struct {
+    UINT id;
+    const char* text;
+  } strings[] = {
+      {101, "Kestrin"},
+      {102, "Error processing Kestrin attachment"},
+      {103, "Bad wait return value: %1!ld!"},
+      {111, "Unmatched scroll hat device - %1"},
+      {112, "Error calling ConnectNamedPipe()"},
+      {113, "%1() failed - %2"},
+      {115, "Unrecognized opcode %1!ld!"},
+      {141, "Pipe write skipped!"},
+      {153, "The Kestrin service has been marked for deletion. Reboot then reinstall the Kestrin "
+            "service."},
+  };
+  for (const auto& s : strings) {
+    char text[1024] = "";
+    LoadStringA(module, s.id, text, sizeof text);
+    EXPECT_STREQ(text, s.text) << "string " << s.id;
+  }
+  FreeLibrary(module);
+}
 
 // ---- the installed service ----
 
