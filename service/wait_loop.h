@@ -45,11 +45,12 @@ constexpr uint16_t kMaxWaitEntries = MAXIMUM_WAIT_OBJECTS;  // 64
 // Entries still free: kMaxWaitEntries minus the entries a build would hold
 // right now (it counts what BuildWaitList would add, from the pipe client pool
 // and the device table as they are). A part that is about to create handles
-// for n more entries creates them only when WaitEntriesFree() >= n: the pipe
-// server before it creates a further listening instance (n = 1; it creates the
-// instance again when a client leaves), the devices before opening a device
-// (n = 2). Entries that still do not fit are left out of the build (see
-// AddWaitItem), with one report per build; the service never waits on more.
+// for n more entries creates them only when there is room for them, asking
+// here (WaitEntriesFree() >= n) or keeping its own count of the same sum:
+// a further listening pipe instance needs 1 (made again when a client leaves),
+// an opened device 2. Entries that still do not fit are left out of the build
+// (see AddWaitItem) with one report per build (call id 48), and the wake event,
+// always entry 0, stays in: the service never waits on more than 64 handles.
 // It walks the pipe client pool and the device table, so it must not be called
 // during a walk of either.
 uint16_t WaitEntriesFree();
