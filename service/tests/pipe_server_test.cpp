@@ -12,6 +12,7 @@
 #include "dbwin_monitor.h"
 #include "device_slot.h"
 #include "event_log_recorder.h"
+#include "import_hook.h"
 #include "motion_stages.h"
 #include "pipe_client.h"
 #include "pipe_server.h"
@@ -333,6 +334,68 @@ TEST_F(PipeServerTest, ClientGoneBeforeTheServiceWritesIsClosedQuietlyOnce) {
   EXPECT_EQ(next->ReceiveUntilQuiet(50).size(), 1u);
   EXPECT_EQ(ConnectedCount(), 1);
   EXPECT_LE(recorder_.EventsWithId(EventPipeClosed).size(), 1u);
+}
+
+// A client that opens a new instance between its creation and the connect:
+// a hook on CreateNamedPipeA opens the client end right after the instance
+// is made, and closes it again or keeps it.
+class RacingClient {
+ public:
+  explicit RacingClient(bool closeAgain)
+      : hook_(GetModuleHandleA(nullptr), "kernel32.dll", "CreateNamedPipeA",
+              reinterpret_cast<void*>(&Create)) {
+    active_ = this;
+    closeAgain_ = closeAgain;
+  }
+  ~RacingClient() { active_ = nullptr; }
+  bool installed() const { return hook_.installed(); }
+  std::unique_ptr<PipeTestClient> client;  // the one kept open
+  int raced = 0;
+
+ private:
+  static HANDLE WINAPI Create(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD instances,
+                              DWORD outBytes, DWORD inBytes, DWORD timeout,
+                              LPSECURITY_ATTRIBUTES security) {
+    RacingClient* self = active_;
+    auto real = reinterpret_cast<decltype(&CreateNamedPipeA)>(self->hook_.original());
+    HANDLE pipe = real(name, openMode, pipeMode, instances, outBytes, inBytes, timeout, security);
+    if (pipe != INVALID_HANDLE_VALUE && self->raced == 0) {
+      ++self->raced;
+      self->client.reset(new PipeTestClient);
+      self->client->Connect(1000);
+      if (self->closeAgain_) self->client->Close();
+    }
+    return pipe;
+  }
+  static RacingClient* active_;
+  ImportHook hook_;
+  bool closeAgain_ = false;
+};
+RacingClient* RacingClient::active_ = nullptr;
+
+TEST_F(PipeServerTest, AClientRacingTheConnectIsServedOrLeavesAListenerBehind) {
+  AddDevice(kAttachedEnabled, 0, kAttachedEnabled);
+  for (bool closeAgain : {false, true}) {
+    SCOPED_TRACE(closeAgain ? "client gone before the connect" : "client there before the connect");
+    std::unique_ptr<PipeTestClient> racer;
+    {
+      RacingClient race(closeAgain);
+      ASSERT_TRUE(race.installed());
+      Connect();  // its connect makes the next instance, which the racer opens
+      Pump();
+      ASSERT_EQ(race.raced, 1);
+      racer = std::move(race.client);
+    }
+    if (!closeAgain) {
+      EXPECT_EQ(racer->ReceiveUntilQuiet(50).size(), 1u) << "served at once";
+    }
+    // Either way an instance listens and the next client is served.
+    EXPECT_NE(ListeningIndex, kNoListener);
+    PipeTestClient* next = Connect();
+    EXPECT_EQ(next->ReceiveUntilQuiet(50).size(), 1u);
+    racer.reset();
+    Pump();
+  }
 }
 
 TEST_F(PipeServerTest, AClientThatDoesNotReadMissesStatesThenGetsTheLatest) {
