@@ -304,6 +304,28 @@ TEST_F(PipeServiceWithoutDeviceTest, ClosedClientsLogTheirPoolIndexOnceEach) {
   EXPECT_THAT(closed[2].strings, ElementsAre("1"));
 }
 
+TEST_F(PipeServiceWithoutDeviceTest, StartRegistersTheRunningProgramAsTheEventSource) {
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                          "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kestrin",
+                          0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  char file[MAX_PATH] = {};
+  DWORD size = sizeof file, type = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, &type,
+                             reinterpret_cast<BYTE*>(file), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(_stricmp(file, program_.c_str()), 0) << file;
+  DWORD types = 0;
+  size = sizeof types;
+  EXPECT_EQ(RegQueryValueExA(key, "TypesSupported", nullptr, &type,
+                             reinterpret_cast<BYTE*>(&types), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(types, 7u);
+  RegCloseKey(key);
+}
+
 TEST_F(PipeServiceTest, MalformedTrafficEndsNoOtherClientAndTheServiceRuns) {
   auto watcher = Connect();
   watcher->ReceiveUntilQuiet(200);
