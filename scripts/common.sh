@@ -49,7 +49,12 @@ kestrin_build() {
 # after the first starts in milliseconds) and Wine's own background programs
 # with their output in a log of their own, so they never hold a test's pipe.
 kestrin_wine_up() {
-  if ! [ -e "/tmp/.X11-unix/X$KESTRIN_DISPLAY" ]; then
+  # A display whose server still runs is reused; a stale socket or lock left
+  # by a server that died is cleared first.
+  local lock="/tmp/.X$KESTRIN_DISPLAY-lock" owner=""
+  [ -f "$lock" ] && owner=$(tr -dc 0-9 <"$lock")
+  if [ -z "$owner" ] || ! kill -0 "$owner" 2>/dev/null; then
+    rm -f "$lock" "/tmp/.X11-unix/X$KESTRIN_DISPLAY"
     Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$KESTRIN_BUILD/xvfb.log" 2>&1 &
     KESTRIN_XVFB_PID=$!
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$KESTRIN_DISPLAY" ] && break; sleep 0.1; done
