@@ -184,6 +184,12 @@ int ReadDeviceIdentity(DeviceSlot* slot) {
 // ---- slots ----
 
 DeviceSlot* AllocDeviceSlot(InterfacePathBlock* ball, InterfacePathBlock* scroll) {
+  // Each open device waits on two read events; a device whose reads would not
+  // fit in the wait list would never be read, so it is refused instead.
+  if (WaitEntriesFree() < 2) {
+    DebugPrintMessage(IDS_DEVICE_NO_WAIT_ROOM);
+    return nullptr;
+  }
   auto* slot = static_cast<DeviceSlot*>(PoolAlloc(&DeviceTable));
   if (!slot) return nullptr;
   uint16_t index = PoolIndexOf(&DeviceTable, slot);

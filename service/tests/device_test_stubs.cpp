@@ -48,6 +48,8 @@ void AddWaitItem(HANDLE handle, WaitCallback callback, uint16_t argument) {
   Stubs.m_WaitItems.push_back({handle, callback, argument});
 }
 
+uint16_t WaitEntriesFree() { return Stubs.m_WaitEntriesFree; }
+
 void SetGains(uint16_t deviceNumber, const uint16_t settings[4]) {
   uint16_t index = deviceNumber ? static_cast<uint16_t>(deviceNumber - 1) : 0;
   if (SlotInUse(index)) GainsFromSettings(SlotAt(index)->m_Gains, settings);

@@ -38,6 +38,7 @@ struct DeviceStubs {
   std::vector<uint16_t> m_RestZoneReads;
   std::vector<uint16_t> m_RestZoneChecks;
   int m_SectionRecords = kStubRecords;   // 0: no section
+  uint16_t m_WaitEntriesFree = 64;       // what the wait list says it has room for
   DeviceMotionRecord m_Records[kStubRecords];
   // Runs inside OpenDevice, after the interfaces opened and before the
   // first reads (from the device-map call).

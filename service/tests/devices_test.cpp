@@ -486,6 +486,21 @@ TEST_F(DeviceTest, SlotsBeyondTheSectionAreRefused) {
   EXPECT_TRUE(monitor.WaitForText("slot 1 has no record", kWaitMs));
 }
 
+TEST_F(DeviceTest, DeviceWhoseReadsDoNotFitTheWaitListIsRefused) {
+  DebugMonitor monitor;
+  ASSERT_TRUE(monitor.Start());
+  Stubs.m_WaitEntriesFree = 1;
+  Plug(L"KS00000000000001", 0x200, 1);
+  EnumerateDevices();
+  EXPECT_FALSE(SlotInUse(0));
+  EXPECT_EQ(-1, CurrentSlot);
+  EXPECT_TRUE(monitor.WaitForText("no room for its two reads", kWaitMs));
+  // Room again (a client left): the next arrival opens.
+  Stubs.m_WaitEntriesFree = 2;
+  EnumerateDevices();
+  EXPECT_TRUE(SlotInUse(0));
+}
+
 TEST_F(DeviceTest, WaitItemsAreBothReadEventsOfEveryDeviceInPoolOrder) {
   Plug(L"KS00000000000001", 0x200, 1);
   Plug(L"KS00000000000002", 0x200, 2);
