@@ -1,9 +1,11 @@
 // DeviceLatencyBench: how long a report takes from the simulator's write to
 // a reader that polls record 1 of the shared section, through
-// KestrinSvcSim.exe installed as the service; and the service's CPU time at
-// 1000 reports a second. Beside each figure, its floor measured in the same
-// run: a bare overlapped named-pipe write -> read between two threads of
-// this process, whose reader re-arms its read like the service does.
+// KestrinSvcSim.exe installed as the service; the service's CPU time at 1000
+// ball and 1000 scroll-hat reports a second; and how often the service's
+// threads wake while the device rests. Beside each figure, its floor measured
+// in the same run: a bare thread of this process that waits on two
+// overlapped named-pipe reads and re-arms them like the service does, fed at
+// the same rate.
 #include <windows.h>
 #include <mmsystem.h>
 #include <stdio.h>
@@ -131,6 +133,28 @@ double UnixCpuSeconds(const std::vector<std::string>& pids) {
   return total;
 }
 
+// Context switches (voluntary and not) of every thread of the processes: each
+// wake-up of a waiting thread is one.
+unsigned long long UnixContextSwitches(const std::vector<std::string>& pids) {
+  unsigned long long total = 0;
+  for (const std::string& pid : pids) {
+    WIN32_FIND_DATAA data;
+    std::string tasks = "Z:\\proc\\" + pid + "\\task\\";
+    HANDLE find = FindFirstFileA((tasks + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      if (data.cFileName[0] == '.') continue;
+      std::string status = ReadWhole(tasks + data.cFileName + "\\status");
+      for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+        size_t at = status.find(key);
+        if (at != std::string::npos) total += strtoull(status.c_str() + at + strlen(key), nullptr, 10);
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  return total;
+}
+
 // ---- the floor: a bare overlapped pipe between two threads ----
 struct Floor {
   std::vector<double> m_Latency;
@@ -141,41 +165,59 @@ struct Floor {
 
 Floor MeasureFloor() {
   Floor floor;
-  const char* name = "\\\\.\\pipe\\KestrinLatencyFloor";
-  HANDLE server = CreateNamedPipeA(name, PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
-  HANDLE client = CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
-  if (server == INVALID_HANDLE_VALUE || client == INVALID_HANDLE_VALUE) {
-    fprintf(stderr, "floor pipe: error %lu\n", GetLastError());
-    return floor;
+  const char* names[2] = {"\\\\.\\pipe\\KestrinLatencyFloor0", "\\\\.\\pipe\\KestrinLatencyFloor1"};
+  HANDLE server[2], client[2];
+  for (int k = 0; k < 2; ++k) {
+    server[k] = CreateNamedPipeA(names[k], PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    client[k] = CreateFileA(names[k], GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+    if (server[k] == INVALID_HANDLE_VALUE || client[k] == INVALID_HANDLE_VALUE) {
+      fprintf(stderr, "floor pipe: error %lu\n", GetLastError());
+      return floor;
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    SetNamedPipeHandleState(client[k], &mode, nullptr, nullptr);
   }
-  DWORD mode = PIPE_READMODE_MESSAGE;
-  SetNamedPipeHandleState(client, &mode, nullptr, nullptr);
-  volatile LONG seen = 0;
+  volatile LONG seen = 0;  // reads completed on the first pipe
   volatile LONG stop = 0;
   HANDLE readerThread = nullptr;
+  // One thread, two pending reads, one wait over both events: what the
+  // service does for one device, without anything else.
   std::thread reader([&] {
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &readerThread,
                     0, FALSE, DUPLICATE_SAME_ACCESS);
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    uint8_t buffer[35];
-    while (!stop) {
+    OVERLAPPED overlapped[2] = {};
+    HANDLE events[2];
+    uint8_t buffer[2][35];
+    for (int k = 0; k < 2; ++k) events[k] = overlapped[k].hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    auto arm = [&](int k) {
       DWORD bytes = 0;
-      if (!ReadFile(client, buffer, sizeof buffer, &bytes, &overlapped)) {
-        if (GetLastError() != ERROR_IO_PENDING) break;
-        WaitForSingleObject(overlapped.hEvent, INFINITE);
-        if (!GetOverlappedResult(client, &overlapped, &bytes, FALSE)) break;
+      while (ReadFile(client[k], buffer[k], sizeof buffer[k], &bytes, &overlapped[k])) {
+        if (k == 0) InterlockedIncrement(&seen);
       }
-      InterlockedIncrement(&seen);
+      return GetLastError() == ERROR_IO_PENDING;
+    };
+    if (!arm(0) || !arm(1)) return;
+    while (!stop) {
+      DWORD which = WaitForMultipleObjects(2, events, FALSE, INFINITE) - WAIT_OBJECT_0;
+      if (which > 1) break;
+      DWORD bytes = 0;
+      if (!GetOverlappedResult(client[which], &overlapped[which], &bytes, FALSE)) break;
+      if (which == 0) InterlockedIncrement(&seen);
+      if (!arm(static_cast<int>(which))) break;
     }
-    CloseHandle(overlapped.hEvent);
+    for (HANDLE e : events) CloseHandle(e);
   });
   while (!readerThread) Sleep(1);
   OVERLAPPED write = {};
   write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   uint8_t report[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+  auto send = [&](int k, DWORD bytes) {
+    DWORD written = 0;
+    if (!WriteFile(server[k], report, bytes, &written, &write) && GetLastError() == ERROR_IO_PENDING)
+      GetOverlappedResult(server[k], &write, &written, TRUE);
+  };
   FILETIME created, exited, kernel0, user0, kernel1, user1;
   GetThreadTimes(readerThread, &created, &exited, &kernel0, &user0);
   std::vector<std::string> wineservers = UnixProcesses("wineserver");
@@ -185,16 +227,14 @@ Floor MeasureFloor() {
     WaitUntil(start + i * kIntervalMs * 1000);
     LONG before = seen;
     double t0 = Now();
-    DWORD written = 0;
-    if (!WriteFile(server, report, sizeof report, &written, &write) &&
-        GetLastError() == ERROR_IO_PENDING)
-      GetOverlappedResult(server, &write, &written, TRUE);
+    send(0, 9);
     while (seen == before && Now() - t0 < 1e6) {
     }
     if (seen == before)
       ++floor.m_Lost;
     else
       floor.m_Latency.push_back(Now() - t0);
+    send(1, 5);
   }
   double elapsed = (Now() - start) / 1e6;
   GetThreadTimes(readerThread, &created, &exited, &kernel1, &user1);
@@ -202,12 +242,14 @@ Floor MeasureFloor() {
       (FileTimeSeconds(kernel1, user1) - FileTimeSeconds(kernel0, user0)) / elapsed;
   floor.m_ServerCpuSeconds = (UnixCpuSeconds(wineservers) - server0) / elapsed;
   stop = 1;
-  WriteFile(server, report, sizeof report, nullptr, &write);  // wakes the reader
+  send(0, 9);  // wakes the reader
   reader.join();
   CloseHandle(readerThread);
   CloseHandle(write.hEvent);
-  CloseHandle(client);
-  CloseHandle(server);
+  for (int k = 0; k < 2; ++k) {
+    CloseHandle(client[k]);
+    CloseHandle(server[k]);
+  }
   return floor;
 }
 
@@ -249,6 +291,8 @@ int main() {
   std::vector<std::string> servicePids = UnixProcesses("KestrinSvcSim.exe");
   std::vector<std::string> serverPids = UnixProcesses("wineserver");
   uint8_t reports[2][9] = {{0, 0, 0, 0xC8, 0, 0, 0, 0, 0}, {0, 0, 0, 0xC0, 0, 0, 0, 0, 0}};
+  // Scroll-hat reports beside them, x pushed to either side.
+  uint8_t scrolls[2][5] = {{0, 0xC8, 0, 0, 0}, {0, 0x38, 0x03, 0, 0}};
   std::vector<double> latency;
   int lost = 0;
   double service0 = UnixCpuSeconds(servicePids), server0 = UnixCpuSeconds(serverPids);
@@ -264,23 +308,41 @@ int main() {
       ++lost;
     else
       latency.push_back(Now() - t0);
+    SimSend(ball + 1, scrolls[i & 1], 5);
   }
   double elapsed = (Now() - start) / 1e6;
   double serviceCpu = (UnixCpuSeconds(servicePids) - service0) / elapsed;
   double serverCpu = (UnixCpuSeconds(serverPids) - server0) / elapsed;
+
+  // The device rests: nothing arrives, so nothing should wake the service.
+  uint8_t still[9] = {};
+  uint8_t stillScroll[5] = {};
+  SimSend(ball, still, 9);
+  SimSend(ball + 1, stillScroll, 5);
+  Sleep(500);
+  constexpr DWORD kRestMs = 3000;
+  unsigned long long switches0 = UnixContextSwitches(servicePids);
+  Sleep(kRestMs);
+  unsigned long long restSwitches = UnixContextSwitches(servicePids) - switches0;
+
   Floor floor = MeasureFloor();
 
-  printf("DeviceLatencyBench: %d ball reports at 1 kHz\n", kSamples);
+  printf("DeviceLatencyBench: %d ball and %d scroll-hat reports at 1 kHz each\n", kSamples,
+         kSamples);
   Print("simulator write -> reader sees new header", latency, lost);
   Print("floor: bare overlapped pipe write -> read", floor.m_Latency, floor.m_Lost);
   if (servicePids.empty())
     printf("service CPU at 1 kHz: the service's Unix process was not found\n");
   printf("%-44s %8.2f %% of a core\n", "service CPU at 1 kHz (KestrinSvcSim.exe)",
          100.0 * serviceCpu);
-  printf("%-44s %8.2f %% of a core\n", "floor: bare re-arming reader thread CPU",
+  printf("%-44s %8.2f %% of a core\n", "floor: bare two-read re-arming thread CPU",
          100.0 * floor.m_ReaderCpuSeconds);
   printf("%-44s %8.2f %% of a core (floor run: %.2f %%)\n", "wineserver CPU meanwhile",
          100.0 * serverCpu, 100.0 * floor.m_ServerCpuSeconds);
+  printf("%-44s %8.2f\n", "ratio (service + wineserver) / floor's",
+         (serviceCpu + serverCpu) / (floor.m_ReaderCpuSeconds + floor.m_ServerCpuSeconds));
+  printf("%-44s %8llu in %lu ms (all of its threads)\n", "service wake-ups while the device rests",
+         restSwitches, kRestMs);
   UnmapViewOfFile(view);
   CloseHandle(section);
   Run(service + " -u");
