@@ -37,7 +37,7 @@ constexpr uint16_t kWaitHandleLimit = MAXIMUM_WAIT_OBJECTS;  // 64
 constexpr uint16_t kPipeClientRecords = 32;
 
 // Set while no instance listens because the wait list had no room for one
-// more client; the next close of a connected client makes a listener again.
+// more client; the end of the callback that closes a client makes one again.
 bool ListenerDeferred;
 // Depth of walks over the client pool: no record may be taken during one, so
 // a listener wanted then is made once the walk is over.
@@ -404,7 +404,6 @@ void PublishDeviceState() {
 void ClosePipeClient(uint16_t index) {
   MarkWaitListForRebuild();
   PipeClient* client = PipeClientAt(index);
-  bool wasConnected = client->m_Connected && index != ListeningIndex;
   if (index == ListeningIndex) ListeningIndex = kNoListener;
   if (client->m_Handle != INVALID_HANDLE_VALUE) {
     CancelIoChecked(client->m_Handle);
@@ -415,7 +414,10 @@ void ClosePipeClient(uint16_t index) {
     CloseHandleChecked(client->m_Handle);
   }
   PoolRelease(&PipeClients, index);
-  if (wasConnected) ResumeListening();
+  // A listener deferred for want of room is made once the caller is done
+  // with this index (ResumeListening at the end of each wait callback and
+  // broadcast): made here, it could take this very record while the caller
+  // still takes the index for the client just closed.
 }
 
 char* FormatIndex(int value) {

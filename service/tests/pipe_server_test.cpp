@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dbwin_monitor.h"
@@ -73,10 +75,13 @@ class PipeServerTest : public ::testing::Test {
     return count;
   }
 
-  // Serves until nothing has happened for quietMs.
-  void Pump(DWORD quietMs = 40) {
+  // Serves until nothing has happened for quietMs (or, with busy clients,
+  // until maxMs have passed).
+  void Pump(DWORD quietMs = 40, DWORD maxMs = INFINITE) {
     WaitList& list = ServiceWaitList;
+    const DWORD start = GetTickCount();
     for (;;) {
+      if (maxMs != INFINITE && GetTickCount() - start >= maxMs) return;
       if (PublishPending) {
         PublishPending = 0;
         PublishDeviceState();
@@ -427,6 +432,44 @@ TEST_F(PipeServerTest, AClientThatDoesNotReadMissesStatesThenGetsTheLatest) {
   ASSERT_FALSE(got.empty());
   EXPECT_LT(got.size(), 61u) << "some states were skipped";
   EXPECT_EQ(got.back(), MakeDeviceStateMessage(1, kAttachedEnabled, buttons));
+}
+
+TEST_F(PipeServerTest, ClientsComingAndGoingLeaveOneListenerAndNothingElse) {
+  uint16_t slot = AddDevice(kAttachedEnabled, 0, kAttachedEnabled);
+  std::atomic<bool> stop{false};
+  std::atomic<int> sessions{0}, finished{0};
+  std::vector<std::thread> threads;
+  for (int n = 0; n < 40; ++n) {
+    threads.emplace_back([&, n] {
+      while (!stop) {
+        PipeTestClient client;
+        if (!client.Connect(200)) continue;
+        ++sessions;
+        if (n % 3 == 0) client.SendSetFlags(1);
+        if (n % 2 == 0) client.ReceiveUntilQuiet(5);
+      }
+      ++finished;
+    });
+  }
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 5000) {
+    Slot(slot)->m_Buttons ^= 1;
+    PublishPending = 1;
+    Pump(1, 1000);
+  }
+  stop = true;
+  // Served until every client has left.
+  while (finished < static_cast<int>(threads.size())) Pump(1, 20);
+  for (auto& t : threads) t.join();
+  Pump(200);
+  EXPECT_GT(sessions.load(), 40);
+  uint16_t inUse = 0;
+  for (uint16_t i = 0; i < PipeClients.count; ++i)
+    if (PipeClientInUse(i)) ++inUse;
+  EXPECT_EQ(inUse, 1) << "records left besides the listener";
+  ASSERT_NE(ListeningIndex, kNoListener);
+  PipeTestClient* last = Connect();
+  EXPECT_EQ(last->ReceiveUntilQuiet(50).size(), 1u);
 }
 
 TEST_F(PipeServerTest, WaitListStaysWithin64HandlesWithManyClients) {
