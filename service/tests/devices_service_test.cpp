@@ -16,6 +16,7 @@
 #include "process_runner.h"
 #include "report_motion.h"
 #include "service_fixture.h"
+#include "report_bytes.h"
 #include "sim_core.h"
 
 namespace {
@@ -28,12 +29,6 @@ std::vector<uint8_t> BallReport(const int (&r)[6]) {
   std::vector<uint8_t> report(9, 0);
   for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
   return report;
-}
-
-std::vector<uint8_t> ScrollReport(int x, int y, uint8_t buttons) {
-  uint32_t bits = (static_cast<uint32_t>(x) & 0x3FF) | ((static_cast<uint32_t>(y) & 0x3FF) << 10);
-  return {0, static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
-          static_cast<uint8_t>(bits >> 16), buttons};
 }
 
 // What the reader printed: "ball COUNT MOVING v0..v5 s0..s5 scroll COUNT MOVING x y sx sy".

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "report_bytes.h"
 #include "sim_core.h"
 
 namespace {
@@ -29,20 +30,6 @@ struct Line {
   std::string m_Text;
   int m_Number;
 };
-
-std::vector<uint8_t> PackBall(const long r[6]) {
-  uint64_t bits = 0;
-  for (int k = 0; k < 6; ++k) bits |= (static_cast<uint64_t>(r[k]) & 0x3FF) << (10 * k);
-  std::vector<uint8_t> report(9, 0);
-  for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  return report;
-}
-
-std::vector<uint8_t> PackScroll(long x, long y, long buttons) {
-  uint32_t bits = (static_cast<uint32_t>(x) & 0x3FF) | ((static_cast<uint32_t>(y) & 0x3FF) << 10);
-  return {0, static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
-          static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(buttons)};
-}
 
 // Splits "a b ; c d" into groups of numbers.
 bool NumberGroups(std::istringstream& in, std::vector<std::vector<long>>* groups) {
@@ -137,10 +124,10 @@ std::string Run(const std::string& text, bool* quit) {
       std::vector<uint8_t> report;
       if (command == "ball") {
         if (g.size() != 6) return "a ball report has six readings";
-        report = PackBall(g.data());
+        report = BallReport(g.data());
       } else {
         if (g.size() != 3) return "a scroll-hat report is x y buttons";
-        report = PackScroll(g[0], g[1], g[2]);
+        report = ScrollReport(g[0], g[1], g[2]);
       }
       bytes.insert(bytes.end(), report.begin(), report.end());
     }
