@@ -91,7 +91,12 @@ int SlotInUse(uint16_t index) {
 
 void InitDevices() {
   HidGetHidGuid(&HidInterfaceGuid);
+  // Every slot holds the OVERLAPPED records and buffers of its pending reads,
+  // so the table must never move: it is made once with room for more devices
+  // than the wait list can serve (31) and never grows.
   PoolInit(&DeviceTable, sizeof(DeviceSlot));
+  if (DeviceTable.capacity && DeviceTable.capacity < kDeviceSlotRecords)
+    PoolGrow(&DeviceTable, static_cast<uint16_t>(kDeviceSlotRecords - DeviceTable.capacity));
   SetGains(0, kDefaultSettings);  // device number 0 counts as the first device
   CurrentSlot = -1;
   HidStartArrivalNotices();
@@ -188,6 +193,11 @@ DeviceSlot* AllocDeviceSlot(InterfacePathBlock* ball, InterfacePathBlock* scroll
   // fit in the wait list would never be read, so it is refused instead.
   if (WaitEntriesFree() < 2) {
     DebugPrintMessage(IDS_DEVICE_NO_WAIT_ROOM);
+    return nullptr;
+  }
+  if (DeviceTable.freeHead < 0 && DeviceTable.count >= DeviceTable.capacity) {
+    // Growing would move the slots whose reads are pending.
+    DebugPrintMessage(IDS_DEVICE_TABLE_FULL);
     return nullptr;
   }
   auto* slot = static_cast<DeviceSlot*>(PoolAlloc(&DeviceTable));

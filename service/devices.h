@@ -11,6 +11,8 @@
 constexpr size_t kInterfacePrefixLength = 30;
 constexpr uint32_t kInterfaceBlockSize = 5;  // the detail record's cbSize, 32-bit
 constexpr uint8_t kDefaultRestZone = 75;
+// Records of the device table, made at start; the table never grows.
+constexpr uint16_t kDeviceSlotRecords = 32;
 
 enum : uint32_t {
   EventDevicePluggedIn = 0x40000001,

@@ -496,6 +496,29 @@ TEST_F(DeviceTest, DeviceWhoseReadsDoNotFitTheWaitListIsRefused) {
   EXPECT_TRUE(SlotInUse(0));
 }
 
+// The slots hold the OVERLAPPED records of pending reads: the table is made
+// once and a device beyond it is refused rather than moving the others.
+TEST_F(DeviceTest, DeviceTableNeverMovesAndRefusesBeyondItsRecords) {
+  DebugMonitor monitor;
+  ASSERT_TRUE(monitor.Start());
+  Stubs.m_SectionRecords = 0;  // no section: only the table bounds the devices
+  ASSERT_EQ(kDeviceSlotRecords, DeviceTable.capacity);
+  // All records but one taken, as by that many devices.
+  std::vector<uint16_t> taken;
+  for (uint16_t i = 0; i + 1 < kDeviceSlotRecords; ++i)
+    taken.push_back(PoolIndexOf(&DeviceTable, PoolAlloc(&DeviceTable)));
+  uint8_t* records = DeviceTable.records;
+  Plug(L"KS00000000000001", 0x200, 1);
+  Plug(L"KS00000000000002", 0x200, 2);
+  EnumerateDevices();
+  EXPECT_TRUE(SlotInUse(kDeviceSlotRecords - 1));
+  EXPECT_EQ(kDeviceSlotRecords - 1, CurrentSlot);
+  EXPECT_EQ(kDeviceSlotRecords, DeviceTable.capacity);
+  EXPECT_EQ(records, DeviceTable.records);
+  EXPECT_TRUE(monitor.WaitForText("the device table is full", kWaitMs));
+  for (uint16_t index : taken) PoolRelease(&DeviceTable, index);
+}
+
 TEST_F(DeviceTest, WaitItemsAreBothReadEventsOfEveryDeviceInPoolOrder) {
   Plug(L"KS00000000000001", 0x200, 1);
   Plug(L"KS00000000000002", 0x200, 2);
