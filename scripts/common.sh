@@ -63,6 +63,10 @@ kestrin_wine_up() {
   if ! [ -f "$WINEPREFIX/system.reg" ]; then
     say "creating the Wine prefix $WINEPREFIX"
     WINEDEBUG=-all wineboot -i >"$KESTRIN_BUILD/wineboot.log" 2>&1
+    # Let the set-up's own server and its services end first: a service
+    # manager left over from the set-up never starts a service (every start
+    # times out with 1053).
+    wineserver -w
   fi
   wineserver -p
   WINEDEBUG=-all,warn+debugstr,trace+eventlog wine cmd /c exit >"$KESTRIN_BUILD/wine-start.log" 2>&1 &
