@@ -18,8 +18,8 @@
 #include "motion_stages.h"
 #include "process_runner.h"
 #include "report_motion.h"
-#include "service_fixture.h"
 #include "report_bytes.h"
+#include "service_fixture.h"
 #include "sim_core.h"
 
 namespace {
@@ -29,14 +29,6 @@ constexpr uint32_t kRate = 1000;  // reports a second, on each interface
 constexpr uint32_t kReports = kSeconds * kRate;
 constexpr int kReaders = 4;
 const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
-
-std::vector<uint8_t> BallReport(const int (&r)[6]) {
-  uint64_t bits = 0;
-  for (int k = 0; k < 6; ++k) bits |= (static_cast<uint64_t>(r[k]) & 0x3FF) << (10 * k);
-  std::vector<uint8_t> report(9, 0);
-  for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  return report;
-}
 
 // The feed and what the service must publish after each report.
 struct Feed {

@@ -23,14 +23,6 @@ namespace {
 
 const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 
-std::vector<uint8_t> BallReport(const int (&r)[6]) {
-  uint64_t bits = 0;
-  for (int k = 0; k < 6; ++k) bits |= (static_cast<uint64_t>(r[k]) & 0x3FF) << (10 * k);
-  std::vector<uint8_t> report(9, 0);
-  for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  return report;
-}
-
 // What the reader printed: "ball COUNT MOVING v0..v5 s0..s5 scroll COUNT MOVING x y sx sy".
 struct Seen {
   bool ok = false;

@@ -26,15 +26,6 @@ namespace {
 constexpr DWORD kWaitMs = 3000;
 const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 
-// A ball report with the six 10-bit readings packed into bytes 1-8.
-std::vector<uint8_t> BallReport(const int (&r)[6]) {
-  uint64_t bits = 0;
-  for (int k = 0; k < 6; ++k) bits |= (static_cast<uint64_t>(r[k]) & 0x3FF) << (10 * k);
-  std::vector<uint8_t> report(9, 0);
-  for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  return report;
-}
-
 std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts) {
   std::vector<uint8_t> all;
   for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
