@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "device_slot.h"
+#include "latency_figures.h"
 #include "pipe_client.h"
 #include "process_runner.h"
+#include "report_bytes.h"
 #include "service_fixture.h"
 #include "sim_core.h"
 
@@ -23,31 +25,6 @@ namespace {
 
 constexpr int kSamples = 400;
 constexpr int kFloorSamples = 2000;
-
-LARGE_INTEGER Frequency;
-
-double Now() {
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(Frequency.QuadPart);
-}
-
-void Print(const char* what, std::vector<double> us, int lost) {
-  if (us.empty()) {
-    printf("%-46s no samples (%d lost)\n", what, lost);
-    return;
-  }
-  std::sort(us.begin(), us.end());
-  printf("%-46s p50 %8.1f us  p99 %8.1f us  (%zu samples, %d lost)\n", what, us[us.size() / 2],
-         us[us.size() * 99 / 100], us.size(), lost);
-}
-
-std::vector<uint8_t> BallReport(int tz) {
-  uint64_t bits = (static_cast<uint64_t>(tz) & 0x3FF) << 20;  // reading 2
-  std::vector<uint8_t> report(9, 0);
-  for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  return report;
-}
 
 // A message-mode pipe pair: server end (write) and client end (read).
 bool MakePipe(const char* name, HANDLE* writer, HANDLE* reader) {
@@ -102,7 +79,7 @@ std::vector<double> MeasureFloor(int hops) {
   uint8_t got[12];
   for (int i = 0; i < kFloorSamples; ++i) {
     DWORD n = 0;
-    double t0 = Now();
+    double t0 = MicrosecondsNow();
     if (hops == 1) {
       WriteOverlapped(w1, message, sizeof message, &o);
       if (!ReadFile(r1, got, sizeof got, &n, nullptr)) break;
@@ -111,7 +88,7 @@ std::vector<double> MeasureFloor(int hops) {
       if (!WriteFile(r1, message, sizeof message, &n, nullptr)) break;
       if (!ReadFile(r2, got, sizeof got, &n, nullptr)) break;
     }
-    us.push_back(Now() - t0);
+    us.push_back(MicrosecondsNow() - t0);
   }
   if (hops == 2) {
     DWORD n = 0;
@@ -129,7 +106,6 @@ std::vector<double> MeasureFloor(int hops) {
 }  // namespace
 
 int main() {
-  QueryPerformanceFrequency(&Frequency);
   printf("PipeLatencyBench: first moving report -> PipeDeviceState with StateBallActive\n");
 
   RemoveKestrinService();
@@ -154,9 +130,10 @@ int main() {
   int lost = 0;
   if (client.Connect(5000)) {
     client.ReceiveUntilQuiet(300);
-    const std::vector<uint8_t> moving = BallReport(200), still = BallReport(0);
+    const int push[6] = {0, 0, 200, 0, 0, 0}, rest[6] = {};
+    const std::vector<uint8_t> moving = BallReport(push), still = BallReport(rest);
     for (int i = 0; i < kSamples; ++i) {
-      double t0 = Now();
+      double t0 = MicrosecondsNow();
       SimSend(ball, moving.data(), static_cast<uint32_t>(moving.size()));
       PipeMessage message;
       bool seen = false;
@@ -167,7 +144,7 @@ int main() {
         }
       }
       if (seen)
-        latency.push_back(Now() - t0);
+        latency.push_back(MicrosecondsNow() - t0);
       else
         ++lost;
       SimSend(ball, still.data(), static_cast<uint32_t>(still.size()));
@@ -181,8 +158,8 @@ int main() {
   RemoveKestrinService();
   SimStop();
 
-  Print("report -> ball-active state message", latency, lost);
-  Print("floor: one bare pipe hop (same process)", MeasureFloor(1), 0);
-  Print("floor: two pipe hops through a relay thread", MeasureFloor(2), 0);
+  PrintLatency("report -> ball-active state message", latency, lost);
+  PrintLatency("floor: one bare pipe hop (same process)", MeasureFloor(1), 0);
+  PrintLatency("floor: two pipe hops through a relay thread", MeasureFloor(2), 0);
   return latency.empty() ? 1 : 0;
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "latency_figures.h"
 #include "section.h"
 #include "section_reader.h"
 #include "sim_core.h"
@@ -25,17 +26,9 @@ namespace {
 constexpr int kSamples = 10000;  // at 1 kHz: ten seconds
 constexpr double kIntervalMs = 1.0;
 
-LARGE_INTEGER Frequency;
-
-double Now() {
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1e6 / static_cast<double>(Frequency.QuadPart);
-}
-
 void WaitUntil(double us) {
-  while (Now() < us) {
-    if (us - Now() > 1500) Sleep(1);
+  while (MicrosecondsNow() < us) {
+    if (us - MicrosecondsNow() > 1500) Sleep(1);
   }
 }
 
@@ -46,16 +39,6 @@ double FileTimeSeconds(const FILETIME& a, const FILETIME& b) {
   y.LowPart = b.dwLowDateTime;
   y.HighPart = b.dwHighDateTime;
   return static_cast<double>(x.QuadPart + y.QuadPart) / 1e7;
-}
-
-void Print(const char* what, std::vector<double> us, int lost) {
-  if (us.empty()) {
-    printf("%-44s no samples (%d lost)\n", what, lost);
-    return;
-  }
-  std::sort(us.begin(), us.end());
-  printf("%-44s p50 %8.1f us  p99 %8.1f us  max %8.1f us  (%zu samples, %d lost)\n", what,
-         us[us.size() / 2], us[us.size() * 99 / 100], us.back(), us.size(), lost);
 }
 
 int Run(const std::string& commandLine) {
@@ -222,21 +205,21 @@ Floor MeasureFloor() {
   GetThreadTimes(readerThread, &created, &exited, &kernel0, &user0);
   std::vector<std::string> wineservers = UnixProcesses("wineserver");
   double server0 = UnixCpuSeconds(wineservers);
-  double start = Now();
+  double start = MicrosecondsNow();
   for (int i = 0; i < kSamples; ++i) {
     WaitUntil(start + i * kIntervalMs * 1000);
     LONG before = seen;
-    double t0 = Now();
+    double t0 = MicrosecondsNow();
     send(0, 9);
-    while (seen == before && Now() - t0 < 1e6) {
+    while (seen == before && MicrosecondsNow() - t0 < 1e6) {
     }
     if (seen == before)
       ++floor.m_Lost;
     else
-      floor.m_Latency.push_back(Now() - t0);
+      floor.m_Latency.push_back(MicrosecondsNow() - t0);
     send(1, 5);
   }
-  double elapsed = (Now() - start) / 1e6;
+  double elapsed = (MicrosecondsNow() - start) / 1e6;
   GetThreadTimes(readerThread, &created, &exited, &kernel1, &user1);
   floor.m_ReaderCpuSeconds =
       (FileTimeSeconds(kernel1, user1) - FileTimeSeconds(kernel0, user0)) / elapsed;
@@ -256,7 +239,6 @@ Floor MeasureFloor() {
 }  // namespace
 
 int main() {
-  QueryPerformanceFrequency(&Frequency);
   timeBeginPeriod(1);
   if (!SimStart()) {
     fprintf(stderr, "DeviceLatencyBench: the simulator's pipes cannot be created\n");
@@ -296,21 +278,21 @@ int main() {
   std::vector<double> latency;
   int lost = 0;
   double service0 = UnixCpuSeconds(servicePids), server0 = UnixCpuSeconds(serverPids);
-  double start = Now();
+  double start = MicrosecondsNow();
   for (int i = 0; i < kSamples; ++i) {
     WaitUntil(start + i * kIntervalMs * 1000);
     uint16_t before = LoadMotionHeader(header);
-    double t0 = Now();
+    double t0 = MicrosecondsNow();
     SimSend(ball, reports[i & 1], 9);
-    while (LoadMotionHeader(header) == before && Now() - t0 < 1e6) {
+    while (LoadMotionHeader(header) == before && MicrosecondsNow() - t0 < 1e6) {
     }
     if (LoadMotionHeader(header) == before)
       ++lost;
     else
-      latency.push_back(Now() - t0);
+      latency.push_back(MicrosecondsNow() - t0);
     SimSend(ball + 1, scrolls[i & 1], 5);
   }
-  double elapsed = (Now() - start) / 1e6;
+  double elapsed = (MicrosecondsNow() - start) / 1e6;
   double serviceCpu = (UnixCpuSeconds(servicePids) - service0) / elapsed;
   double serverCpu = (UnixCpuSeconds(serverPids) - server0) / elapsed;
 
@@ -329,8 +311,8 @@ int main() {
 
   printf("DeviceLatencyBench: %d ball and %d scroll-hat reports at 1 kHz each\n", kSamples,
          kSamples);
-  Print("simulator write -> reader sees new header", latency, lost);
-  Print("floor: bare overlapped pipe write -> read", floor.m_Latency, floor.m_Lost);
+  PrintLatency("simulator write -> reader sees new header", latency, lost);
+  PrintLatency("floor: bare overlapped pipe write -> read", floor.m_Latency, floor.m_Lost);
   if (servicePids.empty())
     printf("service CPU at 1 kHz: the service's Unix process was not found\n");
   printf("%-44s %8.2f %% of a core\n", "service CPU at 1 kHz (KestrinSvcSim.exe)",

@@ -1,0 +1,29 @@
+// What the latency benchmarks share: a microsecond clock and one line of
+// figures per measured path (median, 99th percentile, worst).
+#pragma once
+#include <windows.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <vector>
+
+inline double MicrosecondsNow() {
+  static const double ticksPerMicrosecond = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart) / 1e6;
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / ticksPerMicrosecond;
+}
+
+inline void PrintLatency(const char* what, std::vector<double> us, int lost) {
+  if (us.empty()) {
+    printf("%-46s no samples (%d lost)\n", what, lost);
+    return;
+  }
+  std::sort(us.begin(), us.end());
+  printf("%-46s p50 %8.1f us  p99 %8.1f us  max %8.1f us  (%zu samples, %d lost)\n", what,
+         us[us.size() / 2], us[us.size() * 99 / 100], us.back(), us.size(), lost);
+}
