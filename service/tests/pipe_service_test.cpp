@@ -287,11 +287,23 @@ TEST_F(PipeServiceWithoutDeviceTest, AutoZeroWithoutADeviceDoesNothing) {
 }
 
 TEST_F(PipeServiceWithoutDeviceTest, ClosedClientsLogTheirPoolIndexOnceEach) {
+  // A client that goes before the service has taken it on is closed quietly;
+  // each client here is first seen served: its flags reach record 1.
+  SectionView section;
+  const volatile DeviceMotionRecord* record = section.Record(1);
+  ASSERT_NE(record, nullptr) << "error " << GetLastError();
+  auto served = [&](PipeTestClient* client, uint16_t flags) {
+    return client->SendSetFlags(flags) &&
+           WaitUntil(3000, [&] { return record->m_Flags == (flags ? 1 : 0); });
+  };
   auto first = Connect();    // index 0; the listener moves to 1
+  ASSERT_TRUE(served(first.get(), 1));
   first->Close();
   ASSERT_TRUE(spy_.WaitFor(kEventPipeClosed, 1, 5000));
   auto second = Connect();   // the listener at 1; index 0 listens next
+  ASSERT_TRUE(served(second.get(), 0));
   auto third = Connect();    // index 0 again
+  ASSERT_TRUE(served(third.get(), 1));
   third->Close();
   ASSERT_TRUE(spy_.WaitFor(kEventPipeClosed, 2, 5000));
   second->Close();
