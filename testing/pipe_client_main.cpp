@@ -19,6 +19,7 @@
 #include "device_slot.h"
 #include "motion_record.h"
 #include "pipe_client.h"
+#include "section_view.h"
 
 namespace {
 
@@ -51,20 +52,15 @@ void Print(const PipeMessage& message) {
 
 // The settings words of record 1, as every reader of the section sees them.
 void PrintRecordSettings(const char* when) {
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\KestrinMemory");
-  if (!mapping) {
-    printf("record 1 %s: no section (error %lu)\n", when, GetLastError());
+  SectionView section;
+  if (!section.Open()) {
+    printf("record 1 %s: no section (error %lu)\n", when, section.error());
     return;
   }
-  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kMinSectionBytes);
-  if (view) {
-    const auto* record = static_cast<const volatile DeviceMotionRecord*>(view) + 1;
-    printf("record 1 %s: log factors 0x%04x 0x%04x 0x%04x 0x%04x, flags %u\n", when,
-           record->m_LogFactors[0], record->m_LogFactors[1], record->m_LogFactors[2],
-           record->m_LogFactors[3], record->m_Flags);
-    UnmapViewOfFile(view);
-  }
-  CloseHandle(mapping);  // nothing to do when it fails
+  const volatile DeviceMotionRecord* record = section.Record(1);
+  printf("record 1 %s: log factors 0x%04x 0x%04x 0x%04x 0x%04x, flags %u\n", when,
+         record->m_LogFactors[0], record->m_LogFactors[1], record->m_LogFactors[2],
+         record->m_LogFactors[3], record->m_Flags);
   fflush(stdout);
 }
 

@@ -18,6 +18,7 @@
 #include "device_slot.h"
 #include "motion_record.h"
 #include "pipe_client.h"
+#include "section_view.h"
 #include "service_fixture.h"
 #include "sim_core.h"
 
@@ -119,26 +120,6 @@ class EventSpy {
 
  private:
   std::string log_;
-};
-
-// Record 1 of the section, mapped read-only as every reader maps it.
-class SectionView {
- public:
-  SectionView() {
-    mapping_ = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\KestrinMemory");
-    if (mapping_) view_ = MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, kMinSectionBytes);
-  }
-  ~SectionView() {
-    if (view_) UnmapViewOfFile(view_);
-    if (mapping_) CloseHandle(mapping_);
-  }
-  const volatile DeviceMotionRecord* Record(int k) const {
-    return view_ ? static_cast<const DeviceMotionRecord*>(view_) + k : nullptr;
-  }
-
- private:
-  HANDLE mapping_ = nullptr;
-  void* view_ = nullptr;
 };
 
 template <typename Done>

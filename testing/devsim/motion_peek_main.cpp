@@ -11,31 +11,23 @@
 
 #include "section.h"
 #include "section_reader.h"
+#include "section_view.h"
 
 int main(int argc, char** argv) {
   int seconds = argc > 1 ? atoi(argv[1]) : 5;
   DWORD interval = argc > 2 ? static_cast<DWORD>(atoi(argv[2])) : 1000;
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  uint32_t bytes = SectionBytesForPageSize(info.dwPageSize);
-  HANDLE section = nullptr;
+  SectionView section;
   DWORD start = GetTickCount();
   // The service may still be starting: look for the section for a while.
-  while (!(section = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\KestrinMemory"))) {
+  while (!section.Open()) {
     if (GetTickCount() - start > 10000) {
       fprintf(stderr, "KestrinMotionPeek: no section Global\\KestrinMemory (%lu)\n",
-              GetLastError());
+              section.error());
       return 1;
     }
     Sleep(100);
   }
-  auto* view = static_cast<const DeviceMotionRecord*>(
-      MapViewOfFile(section, FILE_MAP_READ, 0, 0, bytes));
-  if (!view) {
-    fprintf(stderr, "KestrinMotionPeek: MapViewOfFile failed (%lu)\n", GetLastError());
-    return 1;
-  }
-  const DeviceMotionRecord* record = view + 1;
+  const DeviceMotionRecord* record = section.Record(1);
   if (seconds == 0) {
     BallBuffer ball = {};
     ScrollBuffer scroll = {};
@@ -66,7 +58,5 @@ int main(int argc, char** argv) {
            (sh & kHeaderMovingBit) ? "moving" : "still ", scroll.m_Values[0], scroll.m_Values[1]);
     fflush(stdout);
   }
-  UnmapViewOfFile(view);
-  CloseHandle(section);
   return 0;
 }

@@ -17,6 +17,7 @@
 
 #include "section.h"
 #include "section_reader.h"
+#include "section_view.h"
 
 namespace {
 
@@ -82,17 +83,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   fclose(f);
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\KestrinMemory");
-  const void* view = section ? MapViewOfFile(section, FILE_MAP_READ, 0, 0,
-                                             SectionBytesForPageSize(info.dwPageSize))
-                             : nullptr;
-  if (!view) {
-    fprintf(stderr, "KestrinMotionStress: no section (%lu)\n", GetLastError());
+  SectionView section;
+  if (!section.Open()) {
+    fprintf(stderr, "KestrinMotionStress: no section (%lu)\n", section.error());
     return 2;
   }
-  const DeviceMotionRecord* record = static_cast<const DeviceMotionRecord*>(view) + 1;
+  const DeviceMotionRecord* record = section.Record(1);
   Follower<6> ballFollower;
   ballFollower.m_Table = &ball;
   Follower<2> scrollFollower;
@@ -116,7 +112,5 @@ int main(int argc, char** argv) {
   unsigned long torn = ballFollower.m_Torn + scrollFollower.m_Torn;
   printf("copies %llu failed %llu torn %lu ball %lu scroll %lu\n", copies, failed, torn,
          static_cast<unsigned long>(ballFollower.m_N), static_cast<unsigned long>(scrollFollower.m_N));
-  UnmapViewOfFile(view);
-  CloseHandle(section);
   return torn ? 1 : 0;
 }

@@ -19,6 +19,7 @@
 #include "latency_figures.h"
 #include "section.h"
 #include "section_reader.h"
+#include "section_view.h"
 #include "sim_core.h"
 
 namespace {
@@ -255,19 +256,14 @@ int main() {
     SimStop();
     return 1;
   }
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\KestrinMemory");
-  const void* view = section ? MapViewOfFile(section, FILE_MAP_READ, 0, 0,
-                                             SectionBytesForPageSize(info.dwPageSize))
-                             : nullptr;
-  if (!view) {
+  SectionView section;
+  if (!section.Open()) {
     fprintf(stderr, "DeviceLatencyBench: no section\n");
     Run(service + " -u");
     SimStop();
     return 1;
   }
-  const DeviceMotionRecord* record = static_cast<const DeviceMotionRecord*>(view) + 1;
+  const DeviceMotionRecord* record = section.Record(1);
   const uint16_t* header = BallDoubleBuffer(record).m_Header;
 
   std::vector<std::string> servicePids = UnixProcesses("KestrinSvcSim.exe");
@@ -325,8 +321,6 @@ int main() {
          (serviceCpu + serverCpu) / (floor.m_ReaderCpuSeconds + floor.m_ServerCpuSeconds));
   printf("%-44s %8llu in %lu ms (all of its threads)\n", "service wake-ups while the device rests",
          restSwitches, kRestMs);
-  UnmapViewOfFile(view);
-  CloseHandle(section);
   Run(service + " -u");
   SimStop();
   timeEndPeriod(1);
