@@ -7,10 +7,7 @@
 # against where it has one.
 set -uo pipefail
 . "$(dirname "$0")/scripts/common.sh"
-set -e
-kestrin_install
-kestrin_build
-set +e
+kestrin_prepare
 trap kestrin_wine_down EXIT
 kestrin_wine_up
 filter=${1:-}

@@ -9,8 +9,7 @@
 set -uo pipefail
 . "$(dirname "$0")/scripts/common.sh"
 set -e
-kestrin_install
-kestrin_build
+kestrin_prepare
 
 WIN32="$KESTRIN_BUILD/win32"
 SERVICE="$WIN32/service/KestrinSvc.exe"

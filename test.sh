@@ -5,10 +5,7 @@
 #   ./test.sh -R Pool         only the tests whose names match (ctest -R)
 set -uo pipefail
 . "$(dirname "$0")/scripts/common.sh"
-set -e
-kestrin_install
-kestrin_build
-set +e
+kestrin_prepare
 trap kestrin_wine_down EXIT
 kestrin_wine_up
 

@@ -45,6 +45,17 @@ kestrin_build() {
   cmake --build "$KESTRIN_BUILD/native" -j "$JOBS" -- --no-print-directory >/dev/null
 }
 
+# Installs what is missing and builds both trees; a failure of either ends the
+# calling script (call it as a plain command, not inside a condition).
+kestrin_prepare() {
+  local errexit=+e
+  [[ $- == *e* ]] && errexit=-e
+  set -e
+  kestrin_install
+  kestrin_build
+  set $errexit
+}
+
 # Starts the X server, the prefix's wineserver (persistent, so every program
 # after the first starts in milliseconds) and Wine's own background programs
 # with their output in a log of their own, so they never hold a test's pipe.
