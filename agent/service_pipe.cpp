@@ -30,7 +30,15 @@ int WritePending;
 // none runs (always while the pipe is open).
 UINT_PTR ReopenTimer;
 
-void CALLBACK OnReopenTimer(HWND, UINT, UINT_PTR, DWORD) { ReconnectPipe(); }
+// The timer's attempts are quiet: a service that is not running would
+// otherwise put a line on the debugger output every few seconds.
+int QuietOpen;
+
+void CALLBACK OnReopenTimer(HWND, UINT, UINT_PTR, DWORD) {
+  QuietOpen = 1;
+  ReconnectPipe();
+  QuietOpen = 0;
+}
 
 void StartReopenTimer() {
   if (ReopenTimer) return;
@@ -93,7 +101,7 @@ int OpenPipe() {
                             nullptr);
   if (pipe == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    if (error != ERROR_PIPE_BUSY) ReportCallFailure(CallCreateFile, error);
+    if (error != ERROR_PIPE_BUSY && !QuietOpen) ReportCallFailure(CallCreateFile, error);
     StartReopenTimer();
     return 0;
   }
