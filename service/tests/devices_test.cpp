@@ -639,26 +639,27 @@ TEST_F(DeviceTest, ReadShapesAreTakenReportByReport) {
   // bytes of one read -> reports accumulated
   struct Case {
     const char* name;
-    size_t reports;  // whole ball reports in the read
-    size_t extra;    // trailing bytes of a partial report
+    size_t sent;      // whole ball reports in the read
+    size_t extra;     // trailing bytes of a partial report
+    size_t expected;  // reports accumulated
   } cases[] = {
-      {"one report", 1, 0},
-      {"three reports", 3, 0},
-      {"two and a trailing part", 2, 4},
+      {"one report", 1, 0, 1},
+      {"three reports", 3, 0, 3},
+      {"two and a trailing part", 2, 4, 2},
       // A read takes 35 bytes: the fourth report is cut and dropped.
-      {"four reports, longer than one read", 3, 0},
+      {"four reports, longer than one read", 4, 0, 3},
   };
   for (const Case& c : cases) {
     SetUp();
     uint16_t k = OpenOne();
     std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < c.reports; ++i) {
+    for (size_t i = 0; i < c.sent; ++i) {
       auto r = BallReport(i % 2 ? kTwist : kPush);
       bytes.insert(bytes.end(), r.begin(), r.end());
     }
     bytes.insert(bytes.end(), c.extra, 0x11);
     Feed(k, m_Sim, bytes);
-    EXPECT_EQ(c.reports, Record(k).m_BallHeader & kHeaderCountMask) << c.name;
+    EXPECT_EQ(c.expected, Record(k).m_BallHeader & kHeaderCountMask) << c.name;
     TearDown();
   }
 }
