@@ -140,7 +140,8 @@ TEST_F(DeviceTest, TwoDevicesFormTwoSlotsAndTheLastOpenedIsCurrent) {
   EnumerateDevices();
   ASSERT_TRUE(SlotInUse(0));
   ASSERT_TRUE(SlotInUse(1));
-  EXPECT_TRUE(SimIsOpen(a) && SimIsOpen(a + 1) && SimIsOpen(b) && SimIsOpen(b + 1));
+  // The simulator's worker sees a client that has just opened a moment later.
+  for (int i : {a, a + 1, b, b + 1}) EXPECT_TRUE(SimWaitOpen(i, kWaitMs)) << i;
   // Opened in the pairing pool's order; the last one opened is current and
   // was the last to publish its attached state.
   ASSERT_FALSE(Stubs.m_MapEntries.empty());
@@ -265,7 +266,7 @@ TEST_F(DeviceTest, DeviceWhoseIdentityCannotBeReadStaysOpenWithoutDeadZone) {
     EXPECT_EQ(0, slot->m_RestZone);
     EXPECT_STREQ("", slot->m_Serial);
     EXPECT_EQ(c.firmware, slot->m_Firmware);
-    EXPECT_TRUE(SimIsOpen(m_Sim) && SimIsOpen(m_Sim + 1));
+    EXPECT_TRUE(SimWaitOpen(m_Sim, kWaitMs) && SimWaitOpen(m_Sim + 1, kWaitMs));
     TearDown();
   }
 }
@@ -336,7 +337,7 @@ TEST_F(DeviceTest, ArrivalsPairByOrder) {
   EXPECT_EQ(0, CurrentSlot);
   EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_PLUGGED_IN}, Stubs.m_Events);
   EXPECT_EQ(nullptr, PendingBallInterface);
-  EXPECT_TRUE(SimIsOpen(a) && SimIsOpen(a + 1));
+  EXPECT_TRUE(SimWaitOpen(a, kWaitMs) && SimWaitOpen(a + 1, kWaitMs));
 }
 
 // The device notification outlives the queue at shutdown: arrivals that come
