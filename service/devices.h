@@ -17,14 +17,8 @@ constexpr uint32_t kInterfaceBlockSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_
 static_assert(offsetof(InterfacePathBlock, m_Path) ==
                   offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath),
               "an interface path block is a detail record");
-constexpr uint8_t kDefaultRestZone = 75;
 // Records of the device table, made at start; the table never grows.
 constexpr uint16_t kDeviceSlotRecords = 32;
-
-enum : uint32_t {
-  EventDevicePluggedIn = 0x40000001,
-  EventDeviceUnplugged = 0x40000002,
-};
 
 extern GUID HidInterfaceGuid;
 extern InterfacePathBlock* PendingBallInterface;
