@@ -9,7 +9,8 @@
 // (shown only then: without a window manager, a window shown at start may
 // take the X focus, and with it the foreground, a moment later).
 //
-//   KestrinTestClient.exe [seconds]     ends after that long (default 60)
+//   KestrinTestClient.exe [seconds] [-f]
+// ends after that long (default 60); -f takes the foreground at start.
 //
 // Commands: the registered message "KestrinTestClientCommand" posted to the
 // client window, wParam 1 takes the foreground (and says ClientFocusGained as
@@ -17,6 +18,7 @@
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "allow_message.h"
 #include "manager_messages.h"
@@ -75,6 +77,7 @@ LRESULT CALLBACK ClientProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? atoi(argv[1]) : 60;
+  const bool foreground = argc > 2 && strcmp(argv[2], "-f") == 0;
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   TicksPerMicrosecond = static_cast<double>(frequency.QuadPart) / 1e6;
@@ -109,6 +112,7 @@ int main(int argc, char** argv) {
       static_cast<unsigned long>(reinterpret_cast<uintptr_t>(ClientWindow)),
       static_cast<unsigned long>(reinterpret_cast<uintptr_t>(TopWindow)));
 
+  if (foreground) PostMessageA(ClientWindow, CommandMessage, CommandTakeForeground, 0);
   SetTimer(nullptr, 0, static_cast<UINT>(seconds) * 1000, nullptr);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
