@@ -530,6 +530,30 @@ TEST_F(AgentPipeTest, WithThePipeClosedSettingsAreStoredAndNothingIsRead) {
       "[KestrinElf] Unknown message: wParam=       3 lParam=       5\n", 2000));
 }
 
+TEST_F(AgentPipeTest, StatesFromThePipeFillTheDeviceTableAndALongerMessageClosesThePipe) {
+  FakeServicePipe pipe;
+  ASSERT_TRUE(pipe.Listen());
+  OnServiceNotify(1, 0);
+  ASSERT_TRUE(pipe.WaitConnected(2000));
+  ASSERT_EQ(pipe.ReceiveUntilQuiet(100).size(), 2u);
+  PipeMessage other = MakeDeviceStateMessage(4, kOpen, 0);
+  other.m_Opcode = PipeSetFlags;  // not a state: ignored without a word
+  ASSERT_TRUE(pipe.Send(other));
+  ASSERT_TRUE(pipe.Send(MakeDeviceStateMessage(3, kOpen | StateBallActive, 0x21)));
+  ASSERT_TRUE(ServeUntil([] { return FindDeviceRecord(3) != nullptr; }));
+  EXPECT_EQ(FindDeviceRecord(3)->m_State, kOpen | StateBallActive);
+  EXPECT_EQ(FindDeviceRecord(3)->m_Buttons, 0x21u);
+  EXPECT_EQ(FindDeviceRecord(4), nullptr);
+  ASSERT_TRUE(pipe.Send(MakeDeviceStateMessage(3, kOpen, 0)));  // the same record again
+  ASSERT_TRUE(ServeUntil([] { return FindDeviceRecord(3)->m_State == kOpen; }));
+
+  const uint8_t longer[16] = {3, 0, 3, 0};
+  ASSERT_TRUE(pipe.SendBytes(longer, sizeof longer));
+  EXPECT_TRUE(ServeUntil([] { return !PipeIsOpen(); }));
+  EXPECT_EQ(FindDeviceRecord(3)->m_State, kOpen) << "the longer message was not taken";
+  EXPECT_THAT(AgentLines(), IsEmpty()) << "a closed pipe is no failure to report";
+}
+
 TEST_F(AgentPipeTest, AReconnectWhoseFirstWriteStaysPendingStillSendsTheFlags) {
   const uint32_t stored = 0x00010001;  // read back as its low 16 bits
   PutSetting(kFlagsValue, REG_DWORD, &stored, sizeof stored);
