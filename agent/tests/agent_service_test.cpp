@@ -70,7 +70,8 @@ class AgentServiceTest : public SimulatedServiceTest {
     if (HasFatalFailure()) return;
     agentPid_ = StartAgent();
     ASSERT_NE(agentPid_, 0u);
-    ASSERT_TRUE(section_.Open());
+    section_ = std::make_unique<SectionView>();
+    ASSERT_TRUE(section_->Open());
   }
 
   void TearDown() override {
@@ -111,7 +112,7 @@ class AgentServiceTest : public SimulatedServiceTest {
 
   // Record 1's settings words as the service last applied them.
   std::vector<uint16_t> SectionSettings() {
-    const DeviceMotionRecord* r = section_.Record(1);
+    const DeviceMotionRecord* r = section_->Record(1);
     return {r->m_LogFactors[0], r->m_LogFactors[1], r->m_LogFactors[2], r->m_LogFactors[3],
             r->m_Flags};
   }
@@ -119,7 +120,7 @@ class AgentServiceTest : public SimulatedServiceTest {
   static std::string agent_;
   DWORD agentPid_ = 0;
   ClientProcess a_, b_;
-  SectionView section_;
+  std::unique_ptr<SectionView> section_;
 };
 
 std::string AgentServiceTest::agent_;
@@ -183,20 +184,20 @@ TEST_F(AgentServiceTest, AfterAServiceRestartTheAgentReconnectsResendsTheSetting
   const std::vector<uint16_t> stored = {0x9100, 0x8200, 0x7E00, 0x8900, 1};
   ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == stored; }));
 
+  // No view may keep the section alive: the new service makes a new one.
+  section_.reset();
   ASSERT_EQ(SendServiceControl(SERVICE_CONTROL_STOP), 0u);
   ASSERT_TRUE(WaitForServiceState(SERVICE_STOPPED, kTimeoutMs));
   ASSERT_TRUE(StartKestrinService());
   ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, kTimeoutMs));
   ASSERT_TRUE(WaitForDeviceOpen(ball_));
   servicePid_ = QueryKestrinService().status.dwProcessId;
-  // A new service starts from its defaults: what record 1 shows came from the agent.
-  SectionView again;
-  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return again.Open(); }));
-  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] {
-    const DeviceMotionRecord* r = again.Record(1);
-    return std::vector<uint16_t>{r->m_LogFactors[0], r->m_LogFactors[1], r->m_LogFactors[2],
-                                 r->m_LogFactors[3], r->m_Flags} == stored;
-  })) << "the stored settings were not sent at reconnect";
+  // A new service starts from its defaults in a new section: what record 1
+  // shows came from the agent.
+  section_ = std::make_unique<SectionView>();
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return section_->Open(); }));
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == stored; }))
+      << "the stored settings were not sent at reconnect";
   // And states flow again to the focused client.
   const size_t before = a_.StateNotices(monitor_).size();
   ASSERT_TRUE(Ball(250));
