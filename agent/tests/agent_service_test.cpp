@@ -3,6 +3,7 @@
 // runs both), two client processes speaking the window-message protocol, and
 // a "properties" process posting settings.
 #include <windows.h>
+#include <stdlib.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -37,12 +38,18 @@ bool WaitUntil(DWORD timeoutMs, Done done) {
   }
 }
 
-// The agent to install: the x64 build's where this test is x86 and that
-// build exists (one agent serves clients of both architectures).
+// The agent to install: where this test is x86 and the machine runs both
+// builds (test.sh names the other tree in KESTRIN_OTHER_BUILD), the x64
+// build's, so that one 64-bit agent serves the 32-bit clients.
 std::string AgentToInstall() {
-  std::string x64 = KESTRIN_ELF_X64_EXE;
-  if (!x64.empty() && GetFileAttributesA(WinePath(x64).c_str()) != INVALID_FILE_ATTRIBUTES)
-    return x64;
+#ifndef _WIN64
+  const char* other = getenv("KESTRIN_OTHER_BUILD");
+  const std::string own = KESTRIN_ELF_EXE, root = KESTRIN_BUILD_DIR;
+  if (other && *other && own.compare(0, root.size(), root) == 0) {
+    const std::string x64 = other + own.substr(root.size());
+    if (GetFileAttributesA(WinePath(x64).c_str()) != INVALID_FILE_ATTRIBUTES) return x64;
+  }
+#endif
   return KESTRIN_ELF_EXE;
 }
 
