@@ -47,7 +47,7 @@ uint16_t TestClock() { return g_Now; }
 std::vector<std::pair<unsigned, long>> g_Events;
 void Record(unsigned int event, long param) { g_Events.emplace_back(event, param); }
 
-class ReadState : public ::testing::Test {
+class Kestrin1ReadState : public ::testing::Test {
  protected:
   void SetUp() override {
     memset(&record_, 0, sizeof record_);
@@ -71,7 +71,7 @@ class ReadState : public ::testing::Test {
 
 std::vector<int16_t> Axes6(int16_t v) { return {v, static_cast<int16_t>(-v), 1, 2, 3, v}; }
 
-TEST_F(ReadState, FreshStateAndPriming) {
+TEST_F(Kestrin1ReadState, FreshStateAndPriming) {
   EXPECT_EQ(0, state_.m_BallState);
   EXPECT_EQ(0, state_.m_ScrollState);
   EXPECT_EQ(122, state_.m_BallPeriod);
@@ -95,7 +95,7 @@ TEST_F(ReadState, FreshStateAndPriming) {
   PrimeMotionSums(&state_, nullptr);  // no view: nothing happens
 }
 
-TEST_F(ReadState, NoDataCases) {
+TEST_F(Kestrin1ReadState, NoDataCases) {
   ABallMotion m;
   Ball({Axes6(300)});
   // Not enabled yet: nothing, even with motion in the record.
@@ -120,7 +120,7 @@ TEST_F(ReadState, NoDataCases) {
   EXPECT_EQ(0, ReadBall(&m));
 }
 
-TEST_F(ReadState, RepeatReadsWhileMovingMeasureTheTime) {
+TEST_F(Kestrin1ReadState, RepeatReadsWhileMovingMeasureTheTime) {
   Enable();
   ABallMotion m;
   Ball({Axes6(50)});
@@ -145,7 +145,7 @@ TEST_F(ReadState, RepeatReadsWhileMovingMeasureTheTime) {
   EXPECT_EQ(114 - 15, state_.m_BallPeriod);  // (0 - 114) >> 3 rounds toward minus infinity
 }
 
-TEST_F(ReadState, MissedReportsAreAveraged) {
+TEST_F(Kestrin1ReadState, MissedReportsAreAveraged) {
   Enable();
   ABallMotion m;
   std::vector<std::vector<int16_t>> ten;
@@ -163,7 +163,7 @@ TEST_F(ReadState, MissedReportsAreAveraged) {
   EXPECT_EQ(-3, m.tx);
 }
 
-TEST_F(ReadState, CounterWrapAndWrappingSums) {
+TEST_F(Kestrin1ReadState, CounterWrapAndWrappingSums) {
   Enable();
   ABallMotion m;
   // The running sums start near the top of int32: their difference wraps.
@@ -181,7 +181,7 @@ TEST_F(ReadState, CounterWrapAndWrappingSums) {
   EXPECT_EQ(2, state_.m_BallState & kStateCounterMask);
 }
 
-TEST_F(ReadState, NoticeClearsThePeriodBetweenReads) {
+TEST_F(Kestrin1ReadState, NoticeClearsThePeriodBetweenReads) {
   // A period-valid run gets the measured time; after a notice that carries
   // StateBallChanged the next read starts a run again with the period.
   Enable();
@@ -199,7 +199,7 @@ TEST_F(ReadState, NoticeClearsThePeriodBetweenReads) {
   EXPECT_EQ(30, m.tics);
 }
 
-TEST_F(ReadState, ScrollHatAndMergedMotion) {
+TEST_F(Kestrin1ReadState, ScrollHatAndMergedMotion) {
   Enable();
   ABallMotion motion;
   AScrollMotion scroll;
@@ -247,7 +247,7 @@ TEST_F(ReadState, ScrollHatAndMergedMotion) {
 }
 
 // The events of one notice, from a given stored status and buttons word.
-TEST(DeviceStateNotice, EventsInOrder) {
+TEST(Kestrin1Notice, EventsInOrder) {
   struct Case {
     const char* m_What;
     uint16_t m_Status;
@@ -284,7 +284,7 @@ TEST(DeviceStateNotice, EventsInOrder) {
   }
 }
 
-TEST(DeviceStateNotice, StateBits) {
+TEST(Kestrin1Notice, StateBits) {
   struct Case {
     const char* m_What;
     uint16_t m_Status;
