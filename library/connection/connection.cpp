@@ -13,7 +13,6 @@
 #include <new>
 
 #include "allow_message.h"
-#include "interface_names.h"
 #include "manager_messages.h"
 
 namespace Kestrin1 {

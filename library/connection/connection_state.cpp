@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "interface_names.h"
+#include "pipe_protocol.h"
 
 namespace Kestrin1 {
 

@@ -13,7 +13,7 @@
 #include <stdint.h>
 
 #include "kestrin_connection.h"
-#include "motion_record.h"
+#include "motion_section.h"
 
 namespace Kestrin1 {
 

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "connection_state.h"
-#include "interface_names.h"
+#include "pipe_protocol.h"
+#include "section.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "connection_private.h"
 #include "dbwin_monitor.h"
-#include "interface_names.h"
+#include "section.h"
 #include "manager_messages.h"
 #include "process_runner.h"
 
