@@ -14,6 +14,7 @@
 #include "device_registry.h"
 #include "feature_reports.h"
 #include "hid_access.h"
+#include "messages.h"
 #include "motion_section.h"
 #include "reporting.h"
 #include "resource.h"
@@ -238,7 +239,7 @@ DeviceSlot* PairInterfaces(int hotPlugged, InterfacePathBlock** path,
     FreeBlock(path);
     return nullptr;
   }
-  if (hotPlugged) ReportEventLog(EVENTLOG_INFORMATION_TYPE, EventDevicePluggedIn, nullptr);
+  if (hotPlugged) ReportEventLog(EVENTLOG_INFORMATION_TYPE, MSG_DEVICE_PLUGGED_IN, nullptr);
   DeviceSlot* slot = AllocDeviceSlot(*pending, *path);
   if (!slot) {
     FreeBlock(path);

@@ -14,6 +14,8 @@
 #include "dbwin_monitor.h"
 #include "device_test_stubs.h"
 #include "devices.h"
+#include "feature_reports.h"
+#include "messages.h"
 #include "motion_stages.h"
 #include "report_motion.h"
 #include "service_private.h"
@@ -330,7 +332,7 @@ TEST_F(DeviceTest, ArrivalsPairByOrder) {
   ASSERT_TRUE(SlotInUse(0));
   EXPECT_STREQ(ballA.c_str(), SlotAt(0)->m_Ball.m_Path->m_Path);
   EXPECT_EQ(0, CurrentSlot);
-  EXPECT_EQ(std::vector<uint32_t>{EventDevicePluggedIn}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_PLUGGED_IN}, Stubs.m_Events);
   EXPECT_EQ(nullptr, PendingBallInterface);
   EXPECT_TRUE(SimIsOpen(a) && SimIsOpen(a + 1));
 }
@@ -377,7 +379,7 @@ TEST_F(DeviceTest, ArrivalNoticeFromAnotherThreadWakesTheServiceThread) {
     }
   }
   EXPECT_TRUE(SlotInUse(0));
-  EXPECT_EQ(std::vector<uint32_t>{EventDevicePluggedIn}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_PLUGGED_IN}, Stubs.m_Events);
   CloseHandle(WakeEvent);
   WakeEvent = nullptr;
 }
@@ -442,7 +444,7 @@ TEST_F(DeviceTest, RemovingTheCurrentDeviceMakesTheOtherCurrent) {
   Complete(current);
   EXPECT_FALSE(SlotInUse(current));
   EXPECT_EQ(other, CurrentSlot);
-  EXPECT_EQ(std::vector<uint32_t>{EventDeviceUnplugged}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_UNPLUGGED}, Stubs.m_Events);
   EXPECT_EQ(1, PublishPending);
   // The removed device's state went out (ball inactive, changed), twice as
   // it was current; its record keeps headers and sums with zeroed values.
@@ -772,7 +774,7 @@ TEST_F(DeviceTest, SimulatorThatDiesUnplugsItsDevices) {
   SimStop();
   Complete(k);
   EXPECT_FALSE(SlotInUse(k));
-  EXPECT_EQ(std::vector<uint32_t>{EventDeviceUnplugged}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_UNPLUGGED}, Stubs.m_Events);
   ASSERT_TRUE(SimStart());
 }
 
