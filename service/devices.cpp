@@ -29,9 +29,6 @@ namespace {
 const char kInterfacePrefix[] = "\\\\?\\HID#Vid_15de&Pid_6000&MI_0";
 static_assert(sizeof kInterfacePrefix - 1 == kInterfacePrefixLength, "prefix length");
 
-// Call id of SetupDiGetClassDevsA in "%1() failed - %2".
-constexpr uint16_t kCallSetupDiGetClassDevs = 44;
-
 const uint16_t kDefaultSettings[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 constexpr ULONG kSerialBufferBytes = 50;  // what HidD_GetSerialNumberString is given
 constexpr size_t kSerialFieldChars = 20;
@@ -53,6 +50,13 @@ struct ArrivalNode {
 };
 ArrivalNode* ArrivalHead;
 ArrivalNode* ArrivalTail;
+// The device notification stays registered until the service's resources are
+// released, after the queue is gone: a notice may come while and after
+// CloseAllDevices takes the queue down. A notice counts itself in while it
+// works on the queue; once the queue is closed it leaves it alone, and the
+// queue is freed only when no notice is at work on it.
+uint32_t ArrivalsClosed;    // set by CloseAllDevices, cleared by InitDevices
+uint32_t ArrivalsAtWork;    // notices appending now
 
 char InterfaceKind(const InterfacePathBlock* block) { return block->m_Path[kInterfacePrefixLength]; }
 
@@ -100,6 +104,7 @@ void InitDevices() {
     PoolGrow(&DeviceTable, static_cast<uint16_t>(kDeviceSlotRecords - DeviceTable.capacity));
   SetGains(0, kDefaultSettings);  // device number 0 counts as the first device
   CurrentSlot = -1;
+  __atomic_store_n(&ArrivalsClosed, 0, __ATOMIC_SEQ_CST);
   HidStartArrivalNotices();
 }
 
@@ -321,12 +326,14 @@ void RemoveDevice(DeviceSlot* slot) {
 
 void CloseAllDevices() {
   HidStopArrivalNotices();
+  __atomic_store_n(&ArrivalsClosed, 1, __ATOMIC_SEQ_CST);
+  while (__atomic_load_n(&ArrivalsAtWork, __ATOMIC_SEQ_CST)) Sleep(0);  // one finishing its append
   // RemoveDevice may start a walk of its own (a new current slot), so each
   // round takes the first used slot afresh.
   while (void* slot = PoolFirst(&DeviceTable)) RemoveDevice(static_cast<DeviceSlot*>(slot));
   PoolFree(&DeviceTable);
   FreeBlock(&PendingBallInterface);
-  // The control handler no longer runs: what is still queued is dropped.
+  // Later notices leave the queue alone: what is still queued is dropped.
   ArrivalNode* node = ArrivalHead;
   while (node) {
     ArrivalNode* next = node->m_Next == node ? nullptr : node->m_Next;
@@ -357,7 +364,7 @@ void EnumerateDevices() {
   HDEVINFO set = HidGetClassDevs(&HidInterfaceGuid, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) {
     // No list, no devices: hot plug may still bring some.
-    ReportCallFailure(kCallSetupDiGetClassDevs, GetLastError());
+    ReportNamedCallFailure("SetupDiGetClassDevsA", GetLastError());
     PoolFree(&entries);
     return;
   }
@@ -417,25 +424,10 @@ void EnumerateDevices() {
 
 // ---- hot plug: pairing by order of arrival ----
 
-void OnDeviceArrival(DWORD eventType, void* eventData) {
-  if (!eventData) return;
-  auto* header = static_cast<const DEV_BROADCAST_HDR*>(eventData);
-  if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
-  const char* name = static_cast<const char*>(eventData) + 28;  // behind the 28-byte header
-  char narrow[kArrivalNameBytes];
-  if (name[1] == 0) {
-    // UTF-16 name: the low byte of each character, up to its terminator.
-    const wchar_t* wide = reinterpret_cast<const wchar_t*>(name);
-    size_t i = 0;
-    for (;; ++i) {
-      if (i >= kArrivalNameBytes) return;  // 1024 characters or more: ignored
-      narrow[i] = static_cast<char>(wide[i] & 0xFF);
-      if (!wide[i]) break;
-    }
-    name = narrow;
-  }
-  if (eventType != DBT_DEVICEARRIVAL || !IsKestrinInterface(name)) return;
+namespace {
 
+// Appends an arrival for the service thread (control-dispatcher thread).
+void QueueArrival(const char* name) {
   if (!__atomic_load_n(&ArrivalTail, __ATOMIC_ACQUIRE)) {
     auto* start = static_cast<ArrivalNode*>(MallocChecked(sizeof(ArrivalNode)));
     if (!start) return;
@@ -458,6 +450,32 @@ void OnDeviceArrival(DWORD eventType, void* eventData) {
   __atomic_store_n(&tail->m_Next, node, __ATOMIC_RELEASE);
   __atomic_store_n(&ArrivalTail, node, __ATOMIC_RELEASE);
   if (WakeEvent) SetEvent(WakeEvent);  // a lost wake only delays the arrival to the next one
+}
+
+}  // namespace
+
+void OnDeviceArrival(DWORD eventType, void* eventData) {
+  if (!eventData) return;
+  auto* header = static_cast<const DEV_BROADCAST_HDR*>(eventData);
+  if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
+  const char* name = static_cast<const char*>(eventData) + 28;  // behind the 28-byte header
+  char narrow[kArrivalNameBytes];
+  if (name[1] == 0) {
+    // UTF-16 name: the low byte of each character, up to its terminator.
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(name);
+    size_t i = 0;
+    for (;; ++i) {
+      if (i >= kArrivalNameBytes) return;  // 1024 characters or more: ignored
+      narrow[i] = static_cast<char>(wide[i] & 0xFF);
+      if (!wide[i]) break;
+    }
+    name = narrow;
+  }
+  if (eventType != DBT_DEVICEARRIVAL || !IsKestrinInterface(name)) return;
+
+  __atomic_add_fetch(&ArrivalsAtWork, 1, __ATOMIC_SEQ_CST);
+  if (!__atomic_load_n(&ArrivalsClosed, __ATOMIC_SEQ_CST)) QueueArrival(name);
+  __atomic_sub_fetch(&ArrivalsAtWork, 1, __ATOMIC_SEQ_CST);
 }
 
 void ProcessArrivalQueue() {
