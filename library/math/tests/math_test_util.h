@@ -17,6 +17,8 @@ using AMat33f = CSpatialMath::AMat33f;
 using AMat43f = CSpatialMath::AMat43f;
 using AXformf = CSpatialMath::AXformf;
 
+const double kPi = 3.14159265358979323846;
+
 inline float Dot(const AVec3f& a, const AVec3f& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 inline float Length(const AVec3f& v) { return std::sqrt(Dot(v, v)); }
 

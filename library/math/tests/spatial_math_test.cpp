@@ -11,8 +11,6 @@ namespace {
 using namespace mathtest;
 using EEulerOrder = CSpatialMath::EEulerOrder;
 
-const double kPi = 3.14159265358979323846;
-
 AMat33f Rows(AVec3f r0, AVec3f r1, AVec3f r2) {
   AMat33f m;
   m.m_Row[0] = r0;
