@@ -6,7 +6,9 @@
 #include <dbt.h>
 #include <string.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,8 @@
 #include "dbwin_monitor.h"
 #include "device_test_stubs.h"
 #include "devices.h"
+#include "feature_reports.h"
+#include "messages.h"
 #include "motion_stages.h"
 #include "report_motion.h"
 #include "service_private.h"
@@ -24,7 +28,6 @@
 namespace {
 
 constexpr DWORD kWaitMs = 3000;
-const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 
 std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts) {
   std::vector<uint8_t> all;
@@ -42,7 +45,7 @@ struct BallModel {
   float m_State[3] = {};
   int16_t m_Gains[4];
   uint8_t m_RestZone;
-  BallModel(uint8_t restZone) : m_RestZone(restZone) { GainsFromSettings(m_Gains, kDefaults); }
+  BallModel(uint8_t restZone) : m_RestZone(restZone) { GainsFromSettings(m_Gains, kDefaultSpeedSettings); }
   int Process(const std::vector<uint8_t>& report, int16_t out[6]) {
     memset(out, 0, 6 * sizeof(int16_t));
     bool any = false;
@@ -136,7 +139,8 @@ TEST_F(DeviceTest, TwoDevicesFormTwoSlotsAndTheLastOpenedIsCurrent) {
   EnumerateDevices();
   ASSERT_TRUE(SlotInUse(0));
   ASSERT_TRUE(SlotInUse(1));
-  EXPECT_TRUE(SimIsOpen(a) && SimIsOpen(a + 1) && SimIsOpen(b) && SimIsOpen(b + 1));
+  // The simulator's worker sees a client that has just opened a moment later.
+  for (int i : {a, a + 1, b, b + 1}) EXPECT_TRUE(SimWaitOpen(i, kWaitMs)) << i;
   // Opened in the pairing pool's order; the last one opened is current and
   // was the last to publish its attached state.
   ASSERT_FALSE(Stubs.m_MapEntries.empty());
@@ -261,7 +265,7 @@ TEST_F(DeviceTest, DeviceWhoseIdentityCannotBeReadStaysOpenWithoutDeadZone) {
     EXPECT_EQ(0, slot->m_RestZone);
     EXPECT_STREQ("", slot->m_Serial);
     EXPECT_EQ(c.firmware, slot->m_Firmware);
-    EXPECT_TRUE(SimIsOpen(m_Sim) && SimIsOpen(m_Sim + 1));
+    EXPECT_TRUE(SimWaitOpen(m_Sim, kWaitMs) && SimWaitOpen(m_Sim + 1, kWaitMs));
     TearDown();
   }
 }
@@ -272,7 +276,7 @@ TEST_F(DeviceTest, NoInterfaceListMeansNoDeviceAndALine) {
   SimStop();  // nobody answers: the interface list cannot be built
   EnumerateDevices();
   EXPECT_EQ(nullptr, PoolFirst(&DeviceTable));
-  EXPECT_TRUE(monitor.WaitForText("44() failed", kWaitMs));
+  EXPECT_TRUE(monitor.WaitForText("SetupDiGetClassDevsA() failed - ", kWaitMs));
   ASSERT_TRUE(SimStart());
 }
 
@@ -330,9 +334,47 @@ TEST_F(DeviceTest, ArrivalsPairByOrder) {
   ASSERT_TRUE(SlotInUse(0));
   EXPECT_STREQ(ballA.c_str(), SlotAt(0)->m_Ball.m_Path->m_Path);
   EXPECT_EQ(0, CurrentSlot);
-  EXPECT_EQ(std::vector<uint32_t>{EventDevicePluggedIn}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_PLUGGED_IN}, Stubs.m_Events);
   EXPECT_EQ(nullptr, PendingBallInterface);
-  EXPECT_TRUE(SimIsOpen(a) && SimIsOpen(a + 1));
+  EXPECT_TRUE(SimWaitOpen(a, kWaitMs) && SimWaitOpen(a + 1, kWaitMs));
+}
+
+// The device notification outlives the queue at shutdown: arrivals that come
+// while CloseAllDevices takes the queue down, and after it, must neither
+// crash nor leave anything queued or signalled behind them.
+TEST_F(DeviceTest, ArrivalsDuringAndAfterShutdownLeaveNothingBehind) {
+  int a = SimAddDevice(L"KS00000000000001", 0x200, 1);
+  SimPlug(a, 0);
+  SimPlug(a + 1, 0);
+  auto ball = ArrivalRecord(SimPathOf(a), true);
+  auto scroll = ArrivalRecord(SimPathOf(a + 1), true);
+  std::atomic<bool> closed{false};
+  std::thread handler([&] {
+    // The control handler's thread: some arrivals before the close, some
+    // racing it, a few hundred after it.
+    for (int late = 0; late < 300;) {
+      OnDeviceArrival(DBT_DEVICEARRIVAL, ball.data());
+      if (closed) ++late;
+    }
+  });
+  Sleep(5);
+  CloseAllDevices();
+  closed = true;
+  handler.join();
+  WakeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(nullptr, WakeEvent);
+  OnDeviceArrival(DBT_DEVICEARRIVAL, scroll.data());
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(WakeEvent, 0));
+  CloseHandle(WakeEvent);
+  WakeEvent = nullptr;
+
+  // The next start finds nothing of them: no held ball, no device.
+  InitDevices();
+  ProcessArrivalQueue();
+  EXPECT_EQ(nullptr, PendingBallInterface);
+  EXPECT_EQ(nullptr, PoolFirst(&DeviceTable));
+  EXPECT_TRUE(Stubs.m_Events.empty());
+  EXPECT_FALSE(SimIsOpen(a));
 }
 
 TEST_F(DeviceTest, ScrollHatWhosePrefixDiffersInCaseIsUnmatched) {
@@ -377,7 +419,7 @@ TEST_F(DeviceTest, ArrivalNoticeFromAnotherThreadWakesTheServiceThread) {
     }
   }
   EXPECT_TRUE(SlotInUse(0));
-  EXPECT_EQ(std::vector<uint32_t>{EventDevicePluggedIn}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_PLUGGED_IN}, Stubs.m_Events);
   CloseHandle(WakeEvent);
   WakeEvent = nullptr;
 }
@@ -442,7 +484,7 @@ TEST_F(DeviceTest, RemovingTheCurrentDeviceMakesTheOtherCurrent) {
   Complete(current);
   EXPECT_FALSE(SlotInUse(current));
   EXPECT_EQ(other, CurrentSlot);
-  EXPECT_EQ(std::vector<uint32_t>{EventDeviceUnplugged}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_UNPLUGGED}, Stubs.m_Events);
   EXPECT_EQ(1, PublishPending);
   // The removed device's state went out (ball inactive, changed), twice as
   // it was current; its record keeps headers and sums with zeroed values.
@@ -597,26 +639,27 @@ TEST_F(DeviceTest, ReadShapesAreTakenReportByReport) {
   // bytes of one read -> reports accumulated
   struct Case {
     const char* name;
-    size_t reports;  // whole ball reports in the read
-    size_t extra;    // trailing bytes of a partial report
+    size_t sent;      // whole ball reports in the read
+    size_t extra;     // trailing bytes of a partial report
+    size_t expected;  // reports accumulated
   } cases[] = {
-      {"one report", 1, 0},
-      {"three reports", 3, 0},
-      {"two and a trailing part", 2, 4},
+      {"one report", 1, 0, 1},
+      {"three reports", 3, 0, 3},
+      {"two and a trailing part", 2, 4, 2},
       // A read takes 35 bytes: the fourth report is cut and dropped.
-      {"four reports, longer than one read", 3, 0},
+      {"four reports, longer than one read", 4, 0, 3},
   };
   for (const Case& c : cases) {
     SetUp();
     uint16_t k = OpenOne();
     std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < c.reports; ++i) {
+    for (size_t i = 0; i < c.sent; ++i) {
       auto r = BallReport(i % 2 ? kTwist : kPush);
       bytes.insert(bytes.end(), r.begin(), r.end());
     }
     bytes.insert(bytes.end(), c.extra, 0x11);
     Feed(k, m_Sim, bytes);
-    EXPECT_EQ(c.reports, Record(k).m_BallHeader & kHeaderCountMask) << c.name;
+    EXPECT_EQ(c.expected, Record(k).m_BallHeader & kHeaderCountMask) << c.name;
     TearDown();
   }
 }
@@ -772,7 +815,7 @@ TEST_F(DeviceTest, SimulatorThatDiesUnplugsItsDevices) {
   SimStop();
   Complete(k);
   EXPECT_FALSE(SlotInUse(k));
-  EXPECT_EQ(std::vector<uint32_t>{EventDeviceUnplugged}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_UNPLUGGED}, Stubs.m_Events);
   ASSERT_TRUE(SimStart());
 }
 
