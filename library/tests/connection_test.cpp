@@ -21,7 +21,6 @@
 #include "process_runner.h"
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace Kestrin1;
 namespace km = kestrin::manager;
