@@ -99,28 +99,13 @@ cat "$PIPE_LOG"
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 
+# ---- the session agent ----
+. "$KESTRIN_ROOT/scripts/demo_agent.sh"
+demo_agent
+
 # ---- a client of the interface library Kestrin1.dll ----
-say "Kestrin1Client.exe: a client of Kestrin1.dll; the library starts the session agent itself"
-# The agent where the library looks for it: the program-files folder of the
-# demo's build, then "\Pellmor Vastine\Kestrin\KestrinElf.exe".
-AGENT_DIR="$WINEPREFIX/drive_c/Program Files/Pellmor Vastine/Kestrin"
-mkdir -p "$AGENT_DIR"
-cp "$BIN/agent/KestrinElf.exe" "$AGENT_DIR/"
-# The default recording, held back four seconds after the service opened the
-# device, so the client is connected when the motion starts.
-LIBRARY_RECORDING="$KESTRIN_BUILD/demo-library.kds"
-sed '/^wait-open/a sleep 4000' "$RECORDING" >"$LIBRARY_RECORDING"
-"${RUN[@]}" "$DEVICE_SIM" "$(kestrin_winpath "$LIBRARY_RECORDING")" &
-sim_pid=$!
-sleep 1
-"${RUN[@]}" "$SIM_SERVICE" -i
-say "what the client prints: its device events and its motion reads (every 100 ms)"
-"${RUN[@]}" "$BIN/library/Kestrin1Client.exe" 11 100
-"${RUN[@]}" "$AGENT_DIR/KestrinElf.exe" -k || true
-"${RUN[@]}" "$SIM_SERVICE" -u && echo "removed"
-wait "$sim_pid" 2>/dev/null || true
-sim_pid=""
-rm -rf "$WINEPREFIX/drive_c/Program Files/Pellmor Vastine"
+. "$KESTRIN_ROOT/scripts/demo_library.sh"
+demo_library
 
 sleep 1
 say "debug lines received (process id, text)"
