@@ -27,6 +27,13 @@ KestrinCallback LoadCallback() {
 
 void CallBack(unsigned int event, long param) { LoadCallback()(event, param); }
 
+// A notice's event; false when the callback destroyed the object whose state
+// the notice was updating (or built a newer one).
+bool NoticeEvent(const ConnectionState* state, unsigned int event, long param) {
+  CallBack(event, param);
+  return __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE) == state;
+}
+
 HWND ManagerWindow() {
   return static_cast<HWND>(__atomic_load_n(&g_Connection.m_ManagerWindow, __ATOMIC_ACQUIRE));
 }
@@ -136,7 +143,7 @@ LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         if (ConnectionState* state =
                 __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE))
           ApplyDeviceStateNotice(state, NoticeLowWord(static_cast<uint32_t>(wParam)),
-                                 static_cast<uint32_t>(lParam), CallBack);
+                                 static_cast<uint32_t>(lParam), NoticeEvent);
         break;
       default:  // ClientRegistered and anything else: nothing to do
         break;

@@ -457,6 +457,29 @@ TEST(Kestrin1Lifetime, SeveralObjectsShareTheConnectionUntilTheLastGoes) {
   EXPECT_EQ(0, CountClientWindows());
 }
 
+CKestrin* g_Doomed = nullptr;
+long KESTRIN1_CALLBACK DestroyOnAttach(unsigned int event, long param) {
+  g_Events.emplace_back(event, param);
+  if (event == EventDeviceAttached) {
+    delete g_Doomed;
+    g_Doomed = nullptr;
+  }
+  return 0;
+}
+
+TEST(Kestrin1Lifetime, DestroyedInsideItsOwnCallback) {
+  // A client that lets its object go when the device goes away, from the
+  // callback: the rest of that notice is not applied to the freed state.
+  StandInManager manager;
+  g_Events.clear();
+  CKestrin::Register(DestroyOnAttach, GetCurrentProcessId());
+  g_Doomed = new CKestrin();
+  PostNotice(km::NoticeWParam(1, 0x0706), 3);
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventDeviceAttached, 0L)));
+  EXPECT_EQ(nullptr, g_Doomed);
+  EXPECT_EQ(0, CountClientWindows());
+}
+
 TEST(Kestrin1Load, RefreshPeriodOfTheDisplay) {
   const struct {
     int m_Rate;
