@@ -99,6 +99,14 @@ cat "$PIPE_LOG"
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 
+# ---- the session agent ----
+. "$KESTRIN_ROOT/scripts/demo_agent.sh"
+demo_agent
+
+# ---- a client of the interface library Kestrin1.dll ----
+. "$KESTRIN_ROOT/scripts/demo_library.sh"
+demo_library
+
 sleep 1
 say "debug lines received (process id, text)"
 kill "$monitor_pid" 2>/dev/null || true

@@ -105,6 +105,11 @@ int OpenPipe() {
     StartReopenTimer();
     return 0;
   }
+  // A client end opens in byte read mode, which would split a longer message
+  // into 12-byte parts read as messages of their own. Read in message mode,
+  // so that a longer message fails its read and closes the pipe instead.
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);  // no call id: byte mode still reads
   Pipe = pipe;
   StopReopenTimer();
   return 1;

@@ -208,14 +208,14 @@ TEST_F(AgentProgramTest, WithoutTheServiceItRunsTellsWaitingClientsAndConnectsLa
   // The service comes up later: the agent connects without being told (a
   // service in another session cannot reach it with its broadcast) and
   // sends the settings first.
-  FakeServicePipe pipe(0);
+  FakeServicePipe pipe;
   ASSERT_TRUE(pipe.Listen());
   ASSERT_TRUE(pipe.WaitConnected(kReconnectMs));
   const uint16_t defaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
   ExpectSettingsFirst(&pipe, defaults, 0);
 }
 
-TEST_F(AgentProgramTest, StartupSendsTheStoredSettingsAndNeverLosesTheSecondMessage) {
+TEST_F(AgentProgramTest, StartupSendsTheStoredSettingsLogFactorsFirstThenFlags) {
   struct Case {
     const char* name;
     bool storeFactors;
@@ -238,13 +238,12 @@ TEST_F(AgentProgramTest, StartupSendsTheStoredSettingsAndNeverLosesTheSecondMess
     DeleteSettingsKey();
     monitor_.Clear();
     if (c.storeFactors) {
-      ASSERT_TRUE(WriteSettingsValue(kLogFactorsValue, REG_QWORD, c.stored, 8));
+      PutSetting(kLogFactorsValue, REG_QWORD, c.stored, 8);
     }
     if (c.storeFlags) {
-      ASSERT_TRUE(WriteSettingsValue(kFlagsValue, REG_DWORD, &c.storedFlags, 4));
+      PutSetting(kFlagsValue, REG_DWORD, &c.storedFlags, 4);
     }
-    // No room in the pipe: the first message stays pending while the second is sent.
-    FakeServicePipe pipe(0);
+    FakeServicePipe pipe;
     ASSERT_TRUE(pipe.Listen());
     AgentProcess agent;
     ASSERT_TRUE(Launch("", &agent));
@@ -264,7 +263,7 @@ TEST_F(AgentProgramTest, StartupSendsTheStoredSettingsAndNeverLosesTheSecondMess
 }
 
 TEST_F(AgentProgramTest, SettingsMadeWhileThePipeIsClosedAreStoredAndGoFirstAtReconnect) {
-  auto pipe = std::make_unique<FakeServicePipe>(0);
+  auto pipe = std::make_unique<FakeServicePipe>();
   ASSERT_TRUE(pipe->Listen());
   StartRunningAgent();
   ASSERT_TRUE(pipe->WaitConnected(kTimeoutMs));
@@ -295,7 +294,7 @@ TEST_F(AgentProgramTest, SettingsMadeWhileThePipeIsClosedAreStoredAndGoFirstAtRe
   EXPECT_EQ(stored.flags, 1u);
 
   // The service is back and broadcasts that it runs.
-  pipe = std::make_unique<FakeServicePipe>(0);
+  pipe = std::make_unique<FakeServicePipe>();
   ASSERT_TRUE(pipe->Listen());
   BroadcastServiceRunning();
   ASSERT_TRUE(pipe->WaitConnected(kReconnectMs));

@@ -66,14 +66,14 @@ bool FakeServicePipe::WaitClientGone(DWORD timeoutMs) {
   }
 }
 
-bool FakeServicePipe::Send(const PipeMessage& message) {
+bool FakeServicePipe::SendBytes(const void* bytes, DWORD count) {
   if (!connected_) return false;
   OVERLAPPED write = {};
   write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  DWORD bytes = 0;
-  bool ok = WriteFile(pipe_, &message, sizeof message, &bytes, &write) ||
+  DWORD written = 0;
+  bool ok = WriteFile(pipe_, bytes, count, &written, &write) ||
             (GetLastError() == ERROR_IO_PENDING &&
-             GetOverlappedResult(pipe_, &write, &bytes, TRUE));
+             GetOverlappedResult(pipe_, &write, &written, TRUE));
   CloseHandle(write.hEvent);
   return ok;
 }

@@ -28,7 +28,9 @@ class FakeServicePipe {
   std::vector<PipeMessage> ReceiveUntilQuiet(DWORD quietMs);
   // True once the client has closed its end (within timeoutMs).
   bool WaitClientGone(DWORD timeoutMs);
-  bool Send(const PipeMessage& message);
+  bool Send(const PipeMessage& message) { return SendBytes(&message, sizeof message); }
+  // One pipe message of exactly these bytes.
+  bool SendBytes(const void* bytes, DWORD count);
   // Closes the instance: the client sees a broken pipe.
   void Close();
 

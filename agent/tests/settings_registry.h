@@ -1,42 +1,17 @@
-// The user's settings key as a test arranges and reads it.
+// The user's settings key as a test arranges and reads it, through the
+// shared registry helpers (plain calls, not the agent's own routines).
 #pragma once
 #include <windows.h>
 #include <stdint.h>
-
 #include <string.h>
 
+#include "registry_fixture.h"
 #include "settings.h"
 
-inline void DeleteSettingsKey() { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey); }
-
-inline bool WriteSettingsValue(const char* name, DWORD type, const void* data, DWORD size) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return false;
-  bool ok = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return ok;
-}
-
-inline bool SettingsKeyExists() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
-  RegCloseKey(key);
-  return true;
-}
-
-// The raw value: its type and bytes; false when absent.
-inline bool ReadSettingsValue(const char* name, DWORD* type, void* data, DWORD size) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
-  memset(data, 0, size);
-  bool ok = RegQueryValueExA(key, name, nullptr, type, static_cast<BYTE*>(data), &size) ==
-            ERROR_SUCCESS;
-  RegCloseKey(key);
-  return ok;
+inline void DeleteSettingsKey() { DeleteTestKey(HKEY_CURRENT_USER, kSettingsKey); }
+inline bool SettingsKeyExists() { return KeyExists(HKEY_CURRENT_USER, kSettingsKey) != 0; }
+inline void PutSetting(const char* name, DWORD type, const void* data, DWORD size) {
+  PutValue(HKEY_CURRENT_USER, kSettingsKey, name, type, data, size);
 }
 
 struct StoredSettings {
@@ -48,7 +23,13 @@ struct StoredSettings {
 
 inline StoredSettings ReadStoredSettings() {
   StoredSettings s = {};
-  s.haveFactors = ReadSettingsValue(kLogFactorsValue, &s.factorsType, s.factors, sizeof s.factors);
-  s.haveFlags = ReadSettingsValue(kFlagsValue, &s.flagsType, &s.flags, sizeof s.flags);
+  StoredValue factors = GetValue(HKEY_CURRENT_USER, kSettingsKey, kLogFactorsValue);
+  StoredValue flags = GetValue(HKEY_CURRENT_USER, kSettingsKey, kFlagsValue);
+  s.haveFactors = factors.m_Status == ERROR_SUCCESS;
+  s.haveFlags = flags.m_Status == ERROR_SUCCESS;
+  s.factorsType = factors.m_Type;
+  s.flagsType = flags.m_Type;
+  memcpy(s.factors, factors.m_Data, sizeof s.factors);
+  s.flags = AsDword(flags);
   return s;
 }

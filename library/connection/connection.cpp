@@ -123,10 +123,16 @@ void CloseConnection() {
   if (HANDLE mapping = __atomic_exchange_n(&c.m_Mapping, static_cast<HANDLE>(nullptr), __ATOMIC_ACQ_REL))
     CloseHandle(mapping);
   if (HWND window = __atomic_exchange_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_ACQ_REL)) {
-    DestroyWindow(window);
-    // The class names this module's window procedure: a module unloaded and
-    // loaded again at another address must not find it registered.
-    UnregisterClassA(kestrin::manager::kClientClass, c.m_Module);
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+      DestroyWindow(window);
+      // The class names this module's window procedure: a module unloaded
+      // and loaded again at another address must not find it registered.
+      UnregisterClassA(kestrin::manager::kClientClass, c.m_Module);
+    } else {
+      // Only the thread that made a window can destroy it: that thread does
+      // when it next pumps its messages.
+      PostMessageA(window, WM_CLOSE, 0, 0);
+    }
   }
   c.m_Connected = false;
 }

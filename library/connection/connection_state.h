@@ -1,4 +1,4 @@
-// The per-object read and status state of CKestrin, and the two pieces of
+// The per-object read and status state of CKestrin, and the two kinds of
 // work done on it: turning a DeviceStateNotice into callback events, and the
 // motion reads from record 1 of the shared section. No windows.h: the reads
 // also build natively and run under the sanitizers.

@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -20,7 +21,6 @@
 #include "process_runner.h"
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace Kestrin1;
 namespace km = kestrin::manager;
@@ -478,6 +478,35 @@ TEST(Kestrin1Lifetime, DestroyedInsideItsOwnCallback) {
   EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventDeviceAttached, 0L)));
   EXPECT_EQ(nullptr, g_Doomed);
   EXPECT_EQ(0, CountClientWindows());
+}
+
+TEST(Kestrin1Lifetime, TheLastObjectDestroyedOnAnotherThread) {
+  // The connection belongs to the thread that built the first object; the
+  // last object goes on another one, and the window still goes, once. (On
+  // Windows DestroyWindow refuses another thread's window; Wine's destroys
+  // it anyway, so here this shows the release, not the refusal.)
+  StandInManager manager;
+  CKestrin* kestrin = nullptr;
+  HWND window = nullptr;
+  HANDLE built = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE destroyed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  std::thread owner([&] {
+    kestrin = new CKestrin();
+    window = g_Connection.m_ClientWindow;
+    SetEvent(built);
+    WaitForSingleObject(destroyed, 5000);
+    Pump();
+  });
+  WaitForSingleObject(built, 5000);
+  ASSERT_NE(nullptr, window);
+  delete kestrin;
+  EXPECT_EQ(nullptr, g_Connection.m_ClientWindow);
+  EXPECT_EQ(nullptr, g_Connection.m_IdleHook);
+  SetEvent(destroyed);
+  owner.join();
+  EXPECT_FALSE(IsWindow(window));
+  CloseHandle(built);
+  CloseHandle(destroyed);
 }
 
 TEST(Kestrin1Load, RefreshPeriodOfTheDisplay) {

@@ -3,12 +3,16 @@
 // client of Kestrin1.dll by import. The library starts the installed agent,
 // the agent routes the device to this process (it holds the foreground),
 // and the reads give what the service's stages make of the simulator's
-// reports.
+// reports. The agent is this build's, and where both Windows builds run also
+// the other build's: one agent serves clients of both architectures.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -65,10 +69,9 @@ HWND ShowForegroundWindow() {
 
 class Kestrin1EndToEnd : public SimulatedServiceTest {
  protected:
-  void SetUp() override {
-    SimulatedServiceTest::SetUp();
-    if (HasFatalFailure()) return;
-    ASSERT_TRUE(InstallAgent(KESTRIN_ELF_EXE));  // stops a running one first
+  // The service runs; the agent is installed by each test.
+  void InstallThisAgent(const std::string& exe) {
+    ASSERT_TRUE(InstallAgent(exe));  // stops a running one first
     ASSERT_EQ(0u, RunningAgentProcess());
   }
   void TearDown() override {
@@ -89,11 +92,12 @@ class Kestrin1EndToEnd : public SimulatedServiceTest {
              reports;
     }, 5000));
   }
+  void Road();
 
   CKestrin* kestrin_ = nullptr;
 };
 
-TEST_F(Kestrin1EndToEnd, StartsTheAgentHearsTheDeviceAndReadsWhatTheServiceMade) {
+void Kestrin1EndToEnd::Road() {
   ASSERT_NE(nullptr, ShowForegroundWindow());
   CKestrin::Register(RecordEvent, GetCurrentProcessId());
   kestrin_ = new CKestrin();
@@ -157,6 +161,21 @@ TEST_F(Kestrin1EndToEnd, StartsTheAgentHearsTheDeviceAndReadsWhatTheServiceMade)
   EXPECT_EQ(0, motion.tics);
   ASSERT_TRUE(PumpUntil([] { return Seen(EventBallReleased); }, 5000));
   EXPECT_THAT(g_Events, ::testing::ElementsAre(EventBallActive, EventBallReleased));
+}
+
+TEST_F(Kestrin1EndToEnd, StartsTheAgentHearsTheDeviceAndReadsWhatTheServiceMade) {
+  InstallThisAgent(KESTRIN_ELF_EXE);
+  if (HasFatalFailure()) return;
+  Road();
+}
+
+TEST_F(Kestrin1EndToEnd, TheOtherArchitecturesAgentServesThisClient) {
+  const char* other = getenv("KESTRIN_OTHER_BUILD");
+  if (!other || !*other)
+    GTEST_SKIP() << "KESTRIN_OTHER_BUILD names no other Windows build: this machine runs one";
+  InstallThisAgent(std::string(other) + "/agent/KestrinElf.exe");
+  if (HasFatalFailure()) return;
+  Road();
 }
 
 }  // namespace

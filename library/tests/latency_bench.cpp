@@ -29,7 +29,9 @@ constexpr int kSamples = 300;
 
 std::atomic<double> g_ActiveAt{0};
 std::atomic<int> g_Released{0};
+std::atomic<bool> g_Enabled{false};
 long KESTRIN1_CALLBACK OnEvent(unsigned int event, long) {
+  if (event == EventDeviceEnabled) g_Enabled = true;
   if (event == EventBallActive) g_ActiveAt = MicrosecondsNow();
   if (event == EventBallReleased) ++g_Released;
   return 0;
@@ -62,10 +64,10 @@ TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
   SetForegroundWindow(window);
   CKestrin::Register(OnEvent, GetCurrentProcessId());
   CKestrin* kestrin = new CKestrin();
-  bool enabled = PumpUntil([&] { return (kestrin->m_pConnection != nullptr) &&
-                                        *AJLSKDFHEIEMUWPMXURSKDFNB.m_pView != nullptr; }, 20000);
-  Sleep(500);  // the agent's first state notices
-  PumpUntil([] { return false; }, 200);
+  // Connected once the agent said the device is there (the view is mapped
+  // by then).
+  bool connected = PumpUntil([] { return g_Enabled.load(); }, 20000);
+  PumpUntil([] { return false; }, 300);
 
   // The pipe floor: every message a plain pipe client receives, with its time.
   PipeTestClient pipe;
@@ -88,7 +90,7 @@ TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
   const std::vector<uint8_t> moving = BallReport(push), still = BallReport(rest);
   std::vector<double> starts, callback;
   int lost = 0;
-  for (int i = 0; enabled && i < kSamples; ++i) {
+  for (int i = 0; connected && i < kSamples; ++i) {
     g_ActiveAt = 0;
     const int released = g_Released;
     double t0 = MicrosecondsNow();
@@ -122,7 +124,7 @@ TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
     if (!found) ++floorLost;
   }
   printf("Kestrin1LatencyBench: first moving report -> EventBallActive in the client\n");
-  if (!enabled) printf("the client never connected: no samples\n");
+  if (!connected) printf("the client never heard the device: no samples\n");
   PrintLatency("report -> EventBallActive callback", callback, lost);
   PrintLatency("floor: report -> pipe client's state message", floor, floorLost);
   delete kestrin;

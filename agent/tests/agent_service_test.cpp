@@ -1,0 +1,227 @@
+// The whole road under Wine: KestrinSvcSim.exe on a simulated device, the
+// installed agent (the 64-bit one where this is a 32-bit test and the machine
+// runs both), two client processes speaking the window-message protocol, and
+// a "properties" process posting settings.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent_install.h"
+#include "client_process.h"
+#include "manager_messages.h"
+#include "pipe_protocol.h"
+#include "report_bytes.h"
+#include "section_view.h"
+#include "settings_registry.h"
+#include "simulated_service.h"
+
+namespace {
+
+using namespace kestrin::manager;
+
+constexpr DWORD kTimeoutMs = 10000;
+constexpr uint16_t kOpen = StateDeviceAttached | StateDeviceEnabled;
+
+template <typename Done>
+bool WaitUntil(DWORD timeoutMs, Done done) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(20);
+  }
+}
+
+// The agent to install: the x64 build's where this test is x86 and that
+// build exists (one agent serves clients of both architectures).
+std::string AgentToInstall() {
+  std::string x64 = KESTRIN_ELF_X64_EXE;
+  if (!x64.empty() && GetFileAttributesA(WinePath(x64).c_str()) != INVALID_FILE_ATTRIBUTES)
+    return x64;
+  return KESTRIN_ELF_EXE;
+}
+
+bool StartKestrinService() {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return false;
+  SC_HANDLE service = OpenServiceA(manager, "Kestrin", SERVICE_START);
+  bool started = service && StartServiceA(service, 0, nullptr);
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return started;
+}
+
+class AgentServiceTest : public SimulatedServiceTest {
+ protected:
+  static void SetUpTestSuite() {
+    agent_ = AgentToInstall();
+    printf("agent under test: %s\n", agent_.c_str());
+    ASSERT_TRUE(InstallAgent(agent_));
+  }
+
+  void SetUp() override {
+    DeleteSettingsKey();
+    SimulatedServiceTest::SetUp();
+    if (HasFatalFailure()) return;
+    agentPid_ = StartAgent();
+    ASSERT_NE(agentPid_, 0u);
+    ASSERT_TRUE(section_.Open());
+  }
+
+  void TearDown() override {
+    a_.Stop();
+    b_.Stop();
+    EXPECT_TRUE(StopAgent());
+    SimulatedServiceTest::TearDown();
+    DeleteSettingsKey();
+  }
+
+  void StartClients() {
+    ASSERT_TRUE(a_.Start(KESTRIN_TEST_CLIENT_EXE));
+    ASSERT_TRUE(b_.Start(KESTRIN_TEST_CLIENT_EXE));
+  }
+
+  void Focus(ClientProcess* client) {
+    client->TakeForeground();
+    ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return client->SawForeground(monitor_); }))
+        << "the client's window did not take the foreground";
+  }
+
+  bool Ball(int tz) {
+    const int readings[6] = {0, 0, tz, 0, 0, 0};
+    return SendReport(ball_, BallReport(readings));
+  }
+
+  // Waits for the state notices of client to reach count; its notices.
+  std::vector<ClientNotice> StatesOf(const ClientProcess& client, size_t count) {
+    WaitUntil(kTimeoutMs, [&] { return client.StateNotices(monitor_).size() >= count; });
+    return client.StateNotices(monitor_);
+  }
+
+  bool PostSettings(const std::string& arguments) {
+    RunResult run = RunProgram("\"" + WinePath(KESTRIN_SETTINGS_POSTER_EXE) + "\" " + arguments,
+                               30000);
+    return run.exitCode == 0;
+  }
+
+  // Record 1's settings words as the service last applied them.
+  std::vector<uint16_t> SectionSettings() {
+    const DeviceMotionRecord* r = section_.Record(1);
+    return {r->m_LogFactors[0], r->m_LogFactors[1], r->m_LogFactors[2], r->m_LogFactors[3],
+            r->m_Flags};
+  }
+
+  static std::string agent_;
+  DWORD agentPid_ = 0;
+  ClientProcess a_, b_;
+  SectionView section_;
+};
+
+std::string AgentServiceTest::agent_;
+
+uint16_t Low(const ClientNotice& n) { return NoticeLowWord(n.wParam); }
+
+TEST_F(AgentServiceTest, StateGoesToTheForegroundClientOnlyAndFollowsTheSwitch) {
+  // The agent sent the defaults at start-up: empty HKCU.
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] {
+    return SectionSettings() == std::vector<uint16_t>{0x8000, 0x8000, 0x8000, 0x8000, 0};
+  }));
+  StartClients();
+  Focus(&a_);
+  // A gains the focus: the device's current state.
+  auto a = StatesOf(a_, 1);
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].wParam, NoticeWParam(1, kOpen | DeviceStateNotice));
+  // The ball moves, then rests: only A hears it.
+  ASSERT_TRUE(Ball(200));
+  ASSERT_EQ(StatesOf(a_, 2).size(), 2u);
+  EXPECT_EQ(Low(StatesOf(a_, 2)[1]),
+            kOpen | StateBallActive | StateBallChanged | DeviceStateNotice);
+  ASSERT_TRUE(Ball(0));
+  ASSERT_EQ(StatesOf(a_, 3).size(), 3u);
+  EXPECT_EQ(Low(StatesOf(a_, 3)[2]), kOpen | StateBallChanged | DeviceStateNotice);
+  EXPECT_TRUE(b_.StateNotices(monitor_).empty());
+
+  // B takes the foreground: A loses the device, B gets the current state.
+  Focus(&b_);
+  auto lost = StatesOf(a_, 4);
+  ASSERT_EQ(lost.size(), 4u);
+  EXPECT_EQ(Low(lost[3]), StateDeviceAttached | DeviceStateNotice);
+  EXPECT_EQ(lost[3].lParam, 0u);
+  auto b = StatesOf(b_, 1);
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_EQ(Low(b[0]), kOpen | DeviceStateNotice);
+  ASSERT_TRUE(Ball(-150));
+  EXPECT_EQ(StatesOf(b_, 2).size(), 2u);
+  Sleep(200);
+  EXPECT_EQ(a_.StateNotices(monitor_).size(), 4u);
+}
+
+TEST_F(AgentServiceTest, ASettingsRequestReachesTheServiceAndTheUsersHive) {
+  ASSERT_TRUE(PostSettings("0x9000 0x8100 0x7F00 0x8800 1"));
+  const std::vector<uint16_t> expected = {0x9000, 0x8100, 0x7F00, 0x8800, 1};
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == expected; }));
+  StoredSettings s = ReadStoredSettings();
+  ASSERT_TRUE(s.haveFactors && s.haveFlags);
+  EXPECT_EQ(s.factorsType, static_cast<DWORD>(REG_QWORD));
+  EXPECT_EQ(s.flagsType, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(std::vector<uint16_t>(s.factors, s.factors + 4),
+            std::vector<uint16_t>(expected.begin(), expected.begin() + 4));
+  EXPECT_EQ(s.flags, 1u);
+}
+
+TEST_F(AgentServiceTest, AfterAServiceRestartTheAgentReconnectsResendsTheSettingsAndStatesFlow) {
+  StartClients();
+  Focus(&a_);
+  ASSERT_EQ(StatesOf(a_, 1).size(), 1u);
+  ASSERT_TRUE(PostSettings("0x9100 0x8200 0x7E00 0x8900 1"));
+  const std::vector<uint16_t> stored = {0x9100, 0x8200, 0x7E00, 0x8900, 1};
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == stored; }));
+
+  ASSERT_EQ(SendServiceControl(SERVICE_CONTROL_STOP), 0u);
+  ASSERT_TRUE(WaitForServiceState(SERVICE_STOPPED, kTimeoutMs));
+  ASSERT_TRUE(StartKestrinService());
+  ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, kTimeoutMs));
+  ASSERT_TRUE(WaitForDeviceOpen(ball_));
+  servicePid_ = QueryKestrinService().status.dwProcessId;
+  // A new service starts from its defaults: what record 1 shows came from the agent.
+  SectionView again;
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return again.Open(); }));
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] {
+    const DeviceMotionRecord* r = again.Record(1);
+    return std::vector<uint16_t>{r->m_LogFactors[0], r->m_LogFactors[1], r->m_LogFactors[2],
+                                 r->m_LogFactors[3], r->m_Flags} == stored;
+  })) << "the stored settings were not sent at reconnect";
+  // And states flow again to the focused client.
+  const size_t before = a_.StateNotices(monitor_).size();
+  ASSERT_TRUE(Ball(250));
+  EXPECT_TRUE(WaitUntil(kTimeoutMs, [&] {
+    auto states = a_.StateNotices(monitor_);
+    return states.size() > before && (Low(states.back()) & StateBallActive);
+  }));
+}
+
+TEST_F(AgentServiceTest, AThousandSettingsRequestsEndWithTheLastValuesInServiceAndHive) {
+  ASSERT_TRUE(PostSettings("0x9234 0x8765 0x7ABC 0x8DEF 0 1000"));
+  const std::vector<uint16_t> expected = {0x9234, 0x8765, 0x7ABC, 0x8DEF, 0};
+  ASSERT_TRUE(WaitUntil(30000, [&] {
+    StoredSettings s = ReadStoredSettings();
+    return s.haveFactors && s.factors[0] == 0x9234 && s.factors[3] == 0x8DEF;
+  }));
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == expected; }));
+  Sleep(300);  // nothing older arrives after the last
+  EXPECT_EQ(SectionSettings(), expected);
+  StoredSettings s = ReadStoredSettings();
+  EXPECT_EQ(std::vector<uint16_t>(s.factors, s.factors + 4),
+            std::vector<uint16_t>(expected.begin(), expected.begin() + 4));
+  EXPECT_EQ(s.flags, 0u);
+  // The agent is still there and serves.
+  EXPECT_EQ(RunningAgentProcess(), agentPid_);
+}
+
+}  // namespace
