@@ -6,6 +6,7 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "Kestrin1.h"
 
@@ -118,9 +119,14 @@ class Clarity : public ::testing::Test {
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "ClarityTestWindow";
     RegisterClassA(&wc);
-    window_ = CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64,
-                              nullptr, nullptr, wc.hInstance, nullptr);
-    if (!window_) return;
+    // Under a loaded X server one window creation in a few hundred runs failed
+    // at once; a few more tries, a moment apart.
+    for (int attempt = 0; attempt < 5 && !window_; ++attempt) {
+      if (attempt) Sleep(200);
+      window_ = CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64,
+                                nullptr, nullptr, wc.hInstance, nullptr);
+    }
+    if (!window_) return Failed("CreateWindowExA");
     dc_ = GetDC(window_);
     PIXELFORMATDESCRIPTOR pfd = {};
     pfd.nSize = sizeof pfd;
@@ -130,12 +136,19 @@ class Clarity : public ::testing::Test {
     pfd.cColorBits = 24;
     pfd.cDepthBits = 16;
     const int format = ChoosePixelFormat(dc_, &pfd);
-    if (format == 0 || !SetPixelFormat(dc_, format, &pfd)) return;
+    if (format == 0) return Failed("ChoosePixelFormat");
+    if (!SetPixelFormat(dc_, format, &pfd)) return Failed("SetPixelFormat");
     context_ = wglCreateContext(dc_);
-    if (context_ && !wglMakeCurrent(dc_, context_)) {
+    if (!context_) return Failed("wglCreateContext");
+    if (!wglMakeCurrent(dc_, context_)) {
+      Failed("wglMakeCurrent");
       wglDeleteContext(context_);
       context_ = nullptr;
     }
+  }
+
+  static void Failed(const char* call) {
+    snprintf(failure_, sizeof failure_, "%s failed, error %lu", call, GetLastError());
   }
 
   static void TearDownTestSuite() {
@@ -147,7 +160,7 @@ class Clarity : public ::testing::Test {
   }
 
   void SetUp() override {
-    ASSERT_NE(context_, nullptr) << "no OpenGL context (is DISPLAY an X server?)";
+    ASSERT_NE(context_, nullptr) << "no OpenGL context (is DISPLAY an X server?): " << failure_;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);
@@ -159,11 +172,13 @@ class Clarity : public ::testing::Test {
   static HWND window_;
   static HDC dc_;
   static HGLRC context_;
+  static char failure_[128];
 };
 
 HWND Clarity::window_ = nullptr;
 HDC Clarity::dc_ = nullptr;
 HGLRC Clarity::context_ = nullptr;
+char Clarity::failure_[128] = "";
 
 GLint MatrixMode() {
   GLint mode = 0;
