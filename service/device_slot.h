@@ -5,17 +5,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "pipe_protocol.h"  // EDeviceState
 #include "slot_pool.h"
-
-// Device state flags (EDeviceState), as sent on the pipe.
-enum EDeviceState : uint16_t {
-  StateDeviceAttached = 0x100,
-  StateDeviceEnabled = 0x200,
-  StateBallActive = 0x400,
-  StateBallChanged = 0x800,
-  StateScrollActive = 0x1000,
-  StateScrollChanged = 0x2000,
-};
 
 // A u32 that is always 5, then the interface path: the shape of the system's
 // interface detail record, so one pointer type holds paths from enumeration

@@ -14,7 +14,7 @@
 #include "device_registry.h"
 #include "feature_reports.h"
 #include "hid_access.h"
-#include "motion_record.h"
+#include "motion_section.h"
 #include "reporting.h"
 #include "resource.h"
 #include "service_private.h"

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "device_slot.h"
-#include "motion_record.h"
+#include "motion_section.h"
 #include "motion_stages.h"
 #include "service_private.h"
 

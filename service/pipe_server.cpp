@@ -1,4 +1,4 @@
-// The pipe server: "\\.\pipe\KestrinPipe" in message mode. Exactly one
+// The pipe server: the service's named pipe in message mode. Exactly one
 // instance listens for the next client; every connection keeps its own
 // instance with one overlapped read and at most one overlapped write, whose
 // events sit in the service's wait list. Everything runs on the service thread.
@@ -121,7 +121,7 @@ uint16_t PipeEntryBudget() {
 }
 
 void InitPipeServer() {
-  SvcElfMessage = RegisterWindowMessageChecked("KestrinSvcElf");
+  SvcElfMessage = RegisterWindowMessageChecked(kServiceMessageName);
   PoolInit(&PipeClients, sizeof(PipeClient));
   if (PipeClients.capacity < kPipeClientRecords)
     PoolGrow(&PipeClients, static_cast<uint16_t>(kPipeClientRecords - PipeClients.capacity));

@@ -1,15 +1,14 @@
-// The service's side of the named pipe "\\.\pipe\KestrinPipe": one listening
+// The service's side of the named pipe (pipe_protocol.h): one listening
 // instance at a time, one instance per connected client, all I/O overlapped
 // and driven by the service's wait list. Service thread only.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
-#include "pipe_message.h"
+#include "pipe_protocol.h"
 #include "slot_pool.h"
 
 constexpr uint16_t kNoListener = 0xFFFF;
-constexpr char kPipeName[] = "\\\\.\\pipe\\KestrinPipe";
 
 // Event ids of the service's message table.
 enum : uint32_t {

@@ -7,7 +7,7 @@
 
 #include "devices.h"
 #include "hid_access.h"
-#include "motion_record.h"
+#include "motion_section.h"
 #include "report_motion.h"
 #include "section.h"
 #include "service_private.h"

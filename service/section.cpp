@@ -1,6 +1,6 @@
-// The shared motion section "Global\KestrinMemory": created and mapped once at
+// The shared motion section (motion_section.h): created and mapped once at
 // service start, written only by the service thread, closed at shutdown.
-// Readers in every session map it read-only (section_reader.h).
+// Readers in every session map it read-only.
 #include <windows.h>
 
 #include "reporting.h"
@@ -10,7 +10,6 @@
 
 namespace {
 
-const char kSectionName[] = "Global\\KestrinMemory";
 
 // Everyone, authenticated users, anonymous logons and built-in guests may read;
 // the creator owner has all access. Systems that reject the anonymous-logon
@@ -100,6 +99,5 @@ DeviceMotionRecord* MotionRecordForSlot(uint16_t slotIndex) {
                       SectionSlotCapacity(g_ViewBytes));
     return nullptr;
   }
-  return reinterpret_cast<DeviceMotionRecord*>(
-      g_View + (static_cast<uint32_t>(slotIndex) + 1) * kMotionRecordBytes);
+  return SectionRecord(static_cast<void*>(g_View), static_cast<uint32_t>(slotIndex) + 1);
 }

@@ -1,8 +1,8 @@
-// The writer's side of the shared motion section: its size rule and the
-// publishing protocol of one double buffer under one MotionHeader. No
-// windows.h: the report path and the native tests share these helpers. The
-// section itself (create, map, unmap, record of a slot) is in section.cpp,
-// its prototypes in service_private.h.
+// The writer's side of the shared motion section: the publishing protocol of
+// one double buffer under one MotionHeader. No windows.h: the report path and
+// the native tests share these helpers. The section itself (create, map,
+// unmap, record of a slot) is in section.cpp, its prototypes in
+// service_private.h.
 //
 // Publishing one batch of reports into a double buffer:
 //   uint16_t h = BeginMotionBatch(HeaderOf...(record));
@@ -16,35 +16,9 @@
 #pragma once
 #include <stdint.h>
 
-#include "motion_record.h"
+#include "motion_section.h"
 
-constexpr uint32_t kMotionRecordBytes = sizeof(DeviceMotionRecord);
-
-// The section's size: the system page size or 1280 bytes, the larger.
-inline uint32_t SectionBytesForPageSize(uint32_t pageSize) {
-  return pageSize > kMinSectionBytes ? pageSize : kMinSectionBytes;
-}
-
-// Device slots a section of that size can publish: every record but record 0.
-inline uint32_t SectionSlotCapacity(uint32_t sectionBytes) {
-  uint32_t records = sectionBytes / kMotionRecordBytes;
-  return records ? records - 1 : 0;
-}
-
-// The header words, addressed through the record's bytes: the record type is
-// packed, but both headers sit at even offsets of a 128-byte aligned record.
-inline uint16_t* BallHeaderOf(DeviceMotionRecord* record) {
-  return reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(record) +
-                                     offsetof(DeviceMotionRecord, m_BallHeader));
-}
-inline uint16_t* ScrollHeaderOf(DeviceMotionRecord* record) {
-  return reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(record) +
-                                     offsetof(DeviceMotionRecord, m_ScrollHeader));
-}
-
-inline int MotionCurrentBuffer(uint16_t header) { return (header & kHeaderBufferBit) ? 1 : 0; }
 inline int MotionBackBuffer(uint16_t header) { return (header & kHeaderBufferBit) ? 0 : 1; }
-inline uint16_t MotionReportCount(uint16_t header) { return header & kHeaderCountMask; }
 
 inline uint16_t WithMovingBit(uint16_t header, int moving) {
   return moving ? static_cast<uint16_t>(header | kHeaderMovingBit)

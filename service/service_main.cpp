@@ -1,6 +1,6 @@
 // The service shell: the service entry that the dispatcher calls, start-up
 // and shutdown of the other parts in their order, the control handler and the
-// "KestrinSvcElf" broadcast. Everything but the control handler runs on the
+// broadcast that the service runs. Everything but the control handler runs on the
 // service thread.
 #include <windows.h>
 #include <dbt.h>
@@ -9,6 +9,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include "pipe_protocol.h"
 #include "reporting.h"
 #include "resource.h"
 #include "service_private.h"
@@ -111,7 +112,7 @@ void ShutdownService() {
 void BroadcastServiceStarted(WPARAM wParam, LPARAM lParam) {
   // The pipe server registers the message; should that have failed, try once
   // more here rather than broadcast message 0.
-  if (!SvcElfMessage) SvcElfMessage = RegisterWindowMessageChecked("KestrinSvcElf");
+  if (!SvcElfMessage) SvcElfMessage = RegisterWindowMessageChecked(kServiceMessageName);
   if (!SvcElfMessage) return;
   DWORD recipients = BSM_ALLDESKTOPS | BSM_APPLICATIONS;
   BroadcastMessageChecked(BSF_IGNORECURRENTTASK | BSF_POSTMESSAGE, &recipients, SvcElfMessage,

@@ -37,7 +37,7 @@ void UnmapSharedMemory();
 DeviceMotionRecord* MotionRecordForSlot(uint16_t slotIndex);
 
 // ---- pipe server ----
-extern UINT SvcElfMessage;  // registered "KestrinSvcElf"
+extern UINT SvcElfMessage;  // registered kServiceMessageName
 void InitPipeServer();
 void ClosePipeServer();
 void AddPipeWaitItems();    // the pipe instances' entries of the wait list

@@ -3,10 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
-const char kPipePath[] = "\\\\.\\pipe\\KestrinPipe";
-}
-
 PipeTestClient::PipeTestClient() {
   readEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // manual reset
 }
@@ -21,7 +17,7 @@ bool PipeTestClient::Connect(DWORD timeoutMs) {
   broken_ = false;
   const DWORD start = GetTickCount();
   for (;;) {
-    handle_ = CreateFileA(kPipePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    handle_ = CreateFileA(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED, nullptr);
     if (handle_ != INVALID_HANDLE_VALUE) break;
     lastError_ = GetLastError();
@@ -29,7 +25,7 @@ bool PipeTestClient::Connect(DWORD timeoutMs) {
     if (waited >= timeoutMs) return false;
     if (lastError_ == ERROR_PIPE_BUSY) {
       // Returns at once when an instance is free, or after the time given.
-      WaitNamedPipeA(kPipePath, timeoutMs - waited < 100 ? timeoutMs - waited : 100);
+      WaitNamedPipeA(kPipeName, timeoutMs - waited < 100 ? timeoutMs - waited : 100);
     } else if (lastError_ == ERROR_FILE_NOT_FOUND) {
       Sleep(10);  // no instance at all (the service is starting or gone)
     } else {

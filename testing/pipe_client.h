@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pipe_message.h"
+#include "pipe_protocol.h"
 
 class PipeTestClient {
  public:

@@ -16,9 +16,9 @@
 
 #include <string>
 
-#include "device_slot.h"
-#include "motion_record.h"
+#include "motion_section.h"
 #include "pipe_client.h"
+#include "pipe_protocol.h"
 #include "section_view.h"
 
 namespace {
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
 
   PipeTestClient client;
   if (!client.Connect(5000)) {
-    fprintf(stderr, "cannot open \\\\.\\pipe\\KestrinPipe: error %lu\n", client.lastError());
+    fprintf(stderr, "cannot open %s: error %lu\n", kPipeName, client.lastError());
     return 1;
   }
   printf("connected\n");

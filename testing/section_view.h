@@ -4,8 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "motion_record.h"
-#include "section.h"
+#include "motion_section.h"
 
 class SectionView {
  public:
@@ -21,7 +20,7 @@ class SectionView {
   // starting); true once mapped. error() tells why not.
   bool Open() {
     if (view_) return true;
-    if (!mapping_) mapping_ = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\KestrinMemory");
+    if (!mapping_) mapping_ = OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName);
     if (!mapping_) {
       error_ = GetLastError();
       return false;
@@ -35,7 +34,7 @@ class SectionView {
 
   // Record k, or null while the section is not mapped.
   const DeviceMotionRecord* Record(int k) const {
-    return view_ ? static_cast<const DeviceMotionRecord*>(view_) + k : nullptr;
+    return view_ ? SectionRecord(static_cast<const void*>(view_), k) : nullptr;
   }
   DWORD error() const { return error_; }
 

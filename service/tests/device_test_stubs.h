@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "device_slot.h"
-#include "motion_record.h"
+#include "motion_section.h"
 #include "wait_loop.h"
 
 struct PublishedState {

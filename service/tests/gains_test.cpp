@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "device_slot.h"
-#include "motion_record.h"
+#include "motion_section.h"
 #include "service_private.h"
 
 namespace {

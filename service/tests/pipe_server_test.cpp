@@ -149,7 +149,7 @@ TEST_F(PipeServerTest, OneInstanceListensAtStart) {
   EXPECT_EQ(ListeningIndex, 0);
   EXPECT_EQ(ServiceWaitList.m_Count, 2);  // the wake event and the listener
   EXPECT_NE(SvcElfMessage, 0u);
-  EXPECT_EQ(SvcElfMessage, RegisterWindowMessageA("KestrinSvcElf"));
+  EXPECT_EQ(SvcElfMessage, RegisterWindowMessageA(kServiceMessageName));
 }
 
 TEST_F(PipeServerTest, ANewClientGetsEachSlotsPublishedStateInWalkOrder) {

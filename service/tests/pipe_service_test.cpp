@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "device_slot.h"
-#include "motion_record.h"
+#include "motion_section.h"
 #include "pipe_client.h"
+#include "pipe_protocol.h"
 #include "section_view.h"
 #include "service_fixture.h"
 #include "sim_core.h"

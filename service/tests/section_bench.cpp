@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "section.h"
-#include "section_reader.h"
 
 namespace {
 

@@ -6,13 +6,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "section.h"
-#include "section_reader.h"
+#include "motion_section.h"
 
 int main(int argc, char** argv) {
   bool write = argc > 1 && strcmp(argv[1], "write") == 0;
-  HANDLE section = OpenFileMappingA(write ? FILE_MAP_WRITE : FILE_MAP_READ, FALSE,
-                                    "Global\\KestrinMemory");
+  HANDLE section = OpenFileMappingA(write ? FILE_MAP_WRITE : FILE_MAP_READ, FALSE, kSectionName);
   if (!section) return static_cast<int>(GetLastError());
   SYSTEM_INFO info;
   GetSystemInfo(&info);
@@ -22,7 +20,7 @@ int main(int argc, char** argv) {
   if (!write) {
     BallBuffer copy = {};
     uint16_t header = 0;
-    if (!ReadBallMotion(static_cast<const DeviceMotionRecord*>(view) + 1, &copy, &header))
+    if (!ReadBallMotion(SectionRecord(static_cast<const void*>(view), 1), &copy, &header))
       return 1;
     printf("header=%04x sum=%d\n", header, static_cast<int>(copy.m_Sums[2]));
   }

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "section.h"
-#include "section_reader.h"
 
 namespace {
 

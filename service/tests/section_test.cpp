@@ -8,15 +8,13 @@
 #include <vector>
 
 #include "dbwin_monitor.h"
+#include "motion_section.h"
 #include "process_runner.h"
 #include "reporting.h"
 #include "section.h"
-#include "section_reader.h"
 #include "service_private.h"
 
 namespace {
-
-const char kName[] = "Global\\KestrinMemory";
 
 uint32_t ExpectedBytes() {
   SYSTEM_INFO info;
@@ -112,11 +110,11 @@ TEST_F(SectionTest, AnotherProgramGetsReadAccessOnly) {
 // section's access list.
 TEST_F(SectionTest, ReopeningForWriteIsRefusedHereToo) {
   SetLastError(0xdeadbeef);
-  HANDLE writable = OpenFileMappingA(FILE_MAP_WRITE, FALSE, kName);
+  HANDLE writable = OpenFileMappingA(FILE_MAP_WRITE, FALSE, kSectionName);
   EXPECT_EQ(nullptr, writable);
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   if (writable) CloseHandle(writable);
-  HANDLE readable = OpenFileMappingA(FILE_MAP_READ, FALSE, kName);
+  HANDLE readable = OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName);
   EXPECT_NE(nullptr, readable);
   if (readable) CloseHandle(readable);
 }
@@ -133,7 +131,7 @@ TEST(SectionLifetime, NoRecordWithoutASection) {
 
   // Gone with its last handle: a reader finds no section.
   SetLastError(0xdeadbeef);
-  EXPECT_EQ(nullptr, OpenFileMappingA(FILE_MAP_READ, FALSE, kName));
+  EXPECT_EQ(nullptr, OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 }
 
@@ -142,7 +140,7 @@ TEST(SectionLifetime, DefaultSecurityWhenNoDescriptorWasBuilt) {
   // keeps other openers from writing: the access list is what refuses them.
   ASSERT_NE(nullptr, InitSharedMemory());
   EXPECT_NE(nullptr, MotionRecordForSlot(0));
-  HANDLE writable = OpenFileMappingA(FILE_MAP_WRITE, FALSE, kName);
+  HANDLE writable = OpenFileMappingA(FILE_MAP_WRITE, FALSE, kSectionName);
   EXPECT_NE(nullptr, writable);
   if (writable) CloseHandle(writable);
   UnmapSharedMemory();

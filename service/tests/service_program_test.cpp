@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "debug_lines.h"
+#include "pipe_protocol.h"
 #include "service_fixture.h"
 
 namespace {
@@ -299,7 +300,7 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     ++g_Broadcasts;
     g_WParam = wParam;
     g_LParam = lParam;
-    g_PipeThere = WaitNamedPipeA("\\\\.\\pipe\\KestrinPipe", 1) != 0;
+    g_PipeThere = WaitNamedPipeA(kPipeName, 1) != 0;
     g_StateThen = QueryKestrinService().status.dwCurrentState;
     return 0;
   }
@@ -307,7 +308,7 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 TEST_F(KestrinServiceTest, StartBroadcastsKestrinSvcElf) {
-  g_SvcElf = RegisterWindowMessageA("KestrinSvcElf");
+  g_SvcElf = RegisterWindowMessageA(kServiceMessageName);
   ASSERT_NE(g_SvcElf, 0u);
   g_Broadcasts = 0;
   WNDCLASSA windowClass = {};

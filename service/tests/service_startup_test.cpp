@@ -14,6 +14,7 @@
 
 #include "dbwin_monitor.h"
 #include "debug_lines.h"
+#include "pipe_protocol.h"
 #include "reporting.h"
 #include "service_private.h"
 #include "wait_loop.h"
@@ -104,7 +105,7 @@ TEST_F(ServiceStartupTest, ShutdownClosesDevicesThenPipeThenSectionAndReleasesAl
 TEST_F(ServiceStartupTest, BroadcastRegistersItsMessageWhenThePipeServerHasNot) {
   SvcElfMessage = 0;
   BroadcastServiceStarted(1, 0);
-  EXPECT_EQ(SvcElfMessage, RegisterWindowMessageA("KestrinSvcElf"));
+  EXPECT_EQ(SvcElfMessage, RegisterWindowMessageA(kServiceMessageName));
   EXPECT_THAT(Lines(), IsEmpty());
 }
 

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "device_slot.h"
 #include "latency_figures.h"
 #include "pipe_client.h"
+#include "pipe_protocol.h"
 #include "process_runner.h"
 #include "report_bytes.h"
 #include "service_fixture.h"

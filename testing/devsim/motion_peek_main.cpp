@@ -9,8 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "section.h"
-#include "section_reader.h"
+#include "motion_section.h"
 #include "section_view.h"
 
 int main(int argc, char** argv) {
@@ -21,7 +20,7 @@ int main(int argc, char** argv) {
   // The service may still be starting: look for the section for a while.
   while (!section.Open()) {
     if (GetTickCount() - start > 10000) {
-      fprintf(stderr, "KestrinMotionPeek: no section Global\\KestrinMemory (%lu)\n",
+      fprintf(stderr, "KestrinMotionPeek: no section %s (%lu)\n", kSectionName,
               section.error());
       return 1;
     }

@@ -15,8 +15,7 @@
 
 #include <vector>
 
-#include "section.h"
-#include "section_reader.h"
+#include "motion_section.h"
 #include "section_view.h"
 
 namespace {

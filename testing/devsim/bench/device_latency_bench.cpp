@@ -17,8 +17,7 @@
 #include <vector>
 
 #include "latency_figures.h"
-#include "section.h"
-#include "section_reader.h"
+#include "motion_section.h"
 #include "section_view.h"
 #include "sim_core.h"
 

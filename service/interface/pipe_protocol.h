@@ -1,15 +1,34 @@
-// The one message of the named pipe "\\.\pipe\KestrinPipe": 12 bytes,
-// little-endian, one pipe message each, in both directions. No windows.h:
-// the service, its test clients and the session programs share this header.
+// The service's named pipe: its name, its one 12-byte message (little-endian,
+// one pipe message each, in both directions), the device-state bits that
+// message carries, and the name of the window message the service broadcasts
+// once it runs. No windows.h: the service, its clients and the test tools
+// share this header.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+
+// The pipe, in message mode; the service is its only server.
+constexpr char kPipeName[] = "\\\\.\\pipe\\KestrinPipe";
+
+// Registered window message posted system-wide (wParam 1) when the service
+// runs: a client whose pipe closed connects again.
+constexpr char kServiceMessageName[] = "KestrinSvcElf";
 
 enum EPipeOpcode : uint16_t {
   PipeDeviceState = 3,          // service to clients: a device's state
   PipeSetLogFactors = 0x4001,   // to the service: the four speed settings
   PipeSetFlags = 0x4002,        // to the service: bit 0, vertical-axis convention
   PipeTestAutoZero = 0x4003,    // to the service: auto-zero the current device
+};
+
+// Device state flags, as sent in PipeDeviceState.
+enum EDeviceState : uint16_t {
+  StateDeviceAttached = 0x100,
+  StateDeviceEnabled = 0x200,
+  StateBallActive = 0x400,
+  StateBallChanged = 0x800,
+  StateScrollActive = 0x1000,
+  StateScrollChanged = 0x2000,
 };
 
 constexpr uint32_t kPipeMessageBytes = 12;
