@@ -5,8 +5,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "motion_record.h"
-#include "section_reader.h"
+#include "motion_section.h"
 
 namespace monitor {
 
@@ -26,7 +25,7 @@ struct BallValues {
 };
 
 // Copies the current ball values from any source with Header() and
-// Copy(index, BallBuffer*) (see section_reader.h). Accepted: the count and
+// Copy(index, BallBuffer*) (see motion_section.h). Accepted: the count and
 // moving bit are kept; at rest the values are 0 and motion stops being valid.
 // Not accepted after the copy limit: values 0, motion not valid.
 template <typename Source>
