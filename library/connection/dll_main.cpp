@@ -1,0 +1,8 @@
+// The entry point of Kestrin1.dll.
+#include "connection_private.h"
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) Kestrin1::OnLibraryAttach(module);
+  if (reason == DLL_PROCESS_DETACH) Kestrin1::OnLibraryDetach();
+  return TRUE;
+}

@@ -1,0 +1,6 @@
+// Kestrin1.dll, the interface library of the Kestrin 3D mouse: everything a
+// client program includes. Link the import library Kestrin1.dll.a.
+#pragma once
+
+#include "kestrin1_api.h"
+#include "kestrin_connection.h"

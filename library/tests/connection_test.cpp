@@ -1,0 +1,468 @@
+// CKestrin's connection in a test process: the agent start, the connect and
+// reconnect against a stand-in manager window of this process, notices
+// posted to the client window, the requests the library posts, the idle
+// wakeup, the section's open and view, and objects built after others were
+// destroyed. Each case runs in a process of its own (one connection per
+// process).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "connection_private.h"
+#include "dbwin_monitor.h"
+#include "section.h"
+#include "manager_messages.h"
+#include "process_runner.h"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using namespace Kestrin1;
+namespace km = kestrin::manager;
+
+namespace {
+
+void Pump() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+// The requests the stand-in manager window received: (wParam, lParam).
+std::vector<std::pair<uint32_t, LPARAM>> g_Requests;
+
+LRESULT CALLBACK StandInManagerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (g_Connection.m_MessageId && km::IsMessage(message, g_Connection.m_MessageId)) {
+    g_Requests.emplace_back(static_cast<uint32_t>(wParam), lParam);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A message-only "KestrinManager" window of this process, found by the
+// library as it finds the agent's.
+class StandInManager {
+ public:
+  StandInManager() {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = StandInManagerProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = km::kManagerClass;
+    RegisterClassA(&windowClass);
+    window_ = CreateWindowExA(0, km::kManagerClass, km::kManagerTitle, 0, 0, 0, 0, 0,
+                              HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
+  }
+  ~StandInManager() { DestroyWindow(window_); }
+  HWND window() const { return window_; }
+
+ private:
+  HWND window_;
+};
+
+std::vector<std::pair<unsigned, long>> g_Events;
+long KESTRIN1_CALLBACK RecordEvent(unsigned int event, long param) {
+  g_Events.emplace_back(event, param);
+  return 0;
+}
+
+LPARAM ClientLParam() { return reinterpret_cast<LPARAM>(g_Connection.m_ClientWindow); }
+
+void PostNotice(uint32_t wParam, LPARAM lParam) {
+  PostMessageA(g_Connection.m_ClientWindow, g_Connection.m_MessageId, wParam, lParam);
+  Pump();
+}
+
+// The section as the service makes it, writable here.
+class TestSection {
+ public:
+  TestSection() {
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                  kSectionName);
+    view_ = mapping_ ? MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 4096) : nullptr;
+  }
+  ~TestSection() {
+    if (view_) UnmapViewOfFile(view_);
+    if (mapping_) CloseHandle(mapping_);
+  }
+  DeviceMotionRecord* Record1() { return static_cast<DeviceMotionRecord*>(view_) + 1; }
+  bool ok() const { return view_ != nullptr; }
+
+ private:
+  HANDLE mapping_;
+  void* view_;
+};
+
+// One moving ball report with these values, published as the service does.
+void PublishBall(DeviceMotionRecord* record, int16_t value) {
+  uint16_t* header = BallHeaderOf(record);
+  uint16_t h = BeginMotionBatch(header);
+  BallBuffer* target = &record->m_Ball[MotionBackBuffer(h)];
+  const BallBuffer& current = record->m_Ball[MotionCurrentBuffer(h)];
+  for (int i = 0; i < 6; ++i) {
+    target->m_Sums[i] = current.m_Sums[i] + value;
+    target->m_Values[i] = value;
+  }
+  PublishMotionBatch(header, WithMovingBit(h, value != 0), 1);
+}
+
+int CountClientWindows() {
+  int count = 0;
+  HWND window = nullptr;
+  while ((window = FindWindowExA(HWND_MESSAGE, window, km::kClientClass, km::kClientTitle)))
+    ++count;
+  return count;
+}
+
+// A folder standing in for the program-files folder, holding the stand-in
+// agent where the installed one would be; "ProgramFiles" names it while the
+// object lives.
+class AgentFolder {
+ public:
+  explicit AgentFolder(bool withAgent) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    folder_ = std::string(temp) + "kestrin1-test-" + std::to_string(GetCurrentProcessId());
+    std::string agentDir = folder_ + "\\Pellmor Vastine\\Kestrin";
+    CreateDirectoryA(folder_.c_str(), nullptr);
+    CreateDirectoryA((folder_ + "\\Pellmor Vastine").c_str(), nullptr);
+    CreateDirectoryA(agentDir.c_str(), nullptr);
+    log_ = agentDir + "\\starts.log";
+    DeleteFileA(log_.c_str());
+    agent_ = agentDir + "\\KestrinElf.exe";
+    if (withAgent) CopyFileA(WinePath(KESTRIN_AGENT_STAND_IN_EXE).c_str(), agent_.c_str(), FALSE);
+    SetEnvironmentVariableA("ProgramFiles", folder_.c_str());
+  }
+  ~AgentFolder() {
+    DeleteFileA(log_.c_str());
+    DeleteFileA(agent_.c_str());
+    RemoveDirectoryA((folder_ + "\\Pellmor Vastine\\Kestrin").c_str());
+    RemoveDirectoryA((folder_ + "\\Pellmor Vastine").c_str());
+    RemoveDirectoryA(folder_.c_str());
+  }
+  // The lines of starts.log once it holds at least `want` of them (5 s at most).
+  std::vector<std::string> Starts(size_t want) const {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 100; ++i) {
+      lines.clear();
+      std::ifstream in(log_);
+      for (std::string line; std::getline(in, line);) lines.push_back(line);
+      if (lines.size() >= want) break;
+      Sleep(50);
+    }
+    return lines;
+  }
+  const std::string& agent() const { return agent_; }
+
+ private:
+  std::string folder_, log_, agent_;
+};
+
+TEST(Kestrin1AgentStart, FirstConstructionStartsTheAgentOnceThenSaysHelloOnManagerStarted) {
+  TestSection section;
+  ASSERT_TRUE(section.ok());
+  AgentFolder folder(true);
+  CKestrin first;
+  // Started once with an empty command line (under Wine the program sees its
+  // own quoted path in place of an empty one: no arguments either way);
+  // nothing to post to yet, and the section is not opened before the agent
+  // is there.
+  EXPECT_THAT(folder.Starts(1),
+              ElementsAre(::testing::AnyOf("[]", "[\"" + folder.agent() + "\"]")));
+  EXPECT_EQ(nullptr, g_Connection.m_ManagerWindow);
+  EXPECT_EQ(nullptr, g_Connection.m_View);
+  EXPECT_NE(nullptr, g_Connection.m_ClientWindow);
+  EXPECT_EQ(1, CountClientWindows());
+
+  StandInManager manager;
+  Pump();
+  EXPECT_TRUE(g_Requests.empty());
+  PostNotice(km::NoticeWParam(0, km::ManagerStarted), 0);
+  EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientHello),
+                                                     ClientLParam())));
+  EXPECT_EQ(manager.window(), g_Connection.m_ManagerWindow);
+  EXPECT_NE(nullptr, g_Connection.m_View);
+
+  // A second object does not connect again: no start, no hello, one window;
+  // notices then update the newest object's state only.
+  g_Requests.clear();
+  CKestrin second;
+  Pump();
+  EXPECT_TRUE(g_Requests.empty());
+  EXPECT_EQ(1, CountClientWindows());
+  PostNotice(km::NoticeWParam(1, 0x0306), 0);
+  EXPECT_EQ(0x0306, second.m_pConnection->m_Status);
+  EXPECT_EQ(0, first.m_pConnection->m_Status);
+  Sleep(200);
+  EXPECT_EQ(1u, folder.Starts(1).size());
+}
+
+TEST(Kestrin1AgentStart, ProgramPathFromTheEnvironment) {
+  const struct {
+    const char* m_Folder;  // null: the variable is unset
+    const char* m_Path;
+  } cases[] = {
+      {"D:\\Apps", "D:\\Apps\\Pellmor Vastine\\Kestrin\\KestrinElf.exe"},
+      {nullptr, "C:\\Program Files\\Pellmor Vastine\\Kestrin\\KestrinElf.exe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.m_Path);
+    SetEnvironmentVariableA("ProgramFiles", c.m_Folder);
+    char* path = AgentProgramPath();
+    ASSERT_NE(nullptr, path);
+    EXPECT_STREQ(c.m_Path, path);
+    LocalFree(path);
+  }
+}
+
+TEST(Kestrin1AgentStart, AFailedStartIsOneDebugLine) {
+  DebugMonitor monitor;
+  ASSERT_TRUE(monitor.Start());
+  AgentFolder folder(false);  // no agent installed there
+  CKestrin kestrin;
+  ASSERT_TRUE(monitor.WaitForText("[Kestrin1] ", 5000));
+  monitor.Stop();
+  std::vector<std::string> lines = monitor.TextsFrom(GetCurrentProcessId());
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_THAT(lines[0], StartsWith("[Kestrin1] CreateProcess() failed: <"));
+  // The system text without its own line break, then the line's.
+  EXPECT_EQ(std::string::npos, lines[0].find('\r'));
+  EXPECT_EQ('\n', lines[0].back());
+  // No manager was found: FocusChanged posts nothing.
+  StandInManager manager;
+  CKestrin::FocusChanged(1);
+  Pump();
+  EXPECT_TRUE(g_Requests.empty());
+}
+
+class Kestrin1Connected : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_Requests.clear();
+    g_Events.clear();
+    kestrin_ = new CKestrin();
+    Pump();
+    CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  }
+  void TearDown() override { delete kestrin_; }
+  StandInManager manager_;
+  CKestrin* kestrin_ = nullptr;
+};
+
+TEST_F(Kestrin1Connected, HelloAtConstructionAndTheExportedGlobals) {
+  EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientHello),
+                                                     ClientLParam())));
+  EXPECT_EQ(&g_Connection.m_View, AJLSKDFHEIEMUWPMXURSKDFNB.m_pView);
+  EXPECT_EQ(&g_Connection.m_ManagerWindow, AJLSKDFHEIEMUWPMXURSKDFNB.m_pManagerWindow);
+  EXPECT_EQ(&g_Connection.m_MessageId, AJLSKDFHEIEMUWPMXURSKDFNB.m_pMessageId);
+  EXPECT_EQ(RegisterWindowMessageA(km::kMessageName), *AJLSKDFHEIEMUWPMXURSKDFNB.m_pMessageId);
+  EXPECT_EQ(manager_.window(), *AJLSKDFHEIEMUWPMXURSKDFNB.m_pManagerWindow);
+  EXPECT_EQ(RecordEvent, AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback);
+  EXPECT_NE(nullptr, g_Connection.m_IdleHook);
+}
+
+TEST_F(Kestrin1Connected, NoticesBecomeEventsThroughTheWindow) {
+  // All three bits at once, then buttons; the device id in the high word is
+  // not looked at.
+  PostNotice(km::NoticeWParam(3, 0x0706), 4);
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventDeviceAttached, 0L),
+                                    std::make_pair(EventDeviceEnabled, 0L),
+                                    std::make_pair(EventBallActive, 0L),
+                                    std::make_pair(EventButtonsChanged, 4L)));
+  g_Events.clear();
+  // Other codes are ignored, ClientRegistered among them.
+  PostNotice(km::NoticeWParam(1, km::ClientRegistered), 1);
+  PostNotice(km::NoticeWParam(1, 0x0704), 9);
+  // Buttons only.
+  PostNotice(km::NoticeWParam(1, 0x0706), 6);
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventButtonsChanged, 6L)));
+  g_Events.clear();
+  // The wakeup command, and other commands that are not it.
+  PostMessageA(g_Connection.m_ClientWindow, WM_COMMAND, 0, 0);
+  PostMessageA(g_Connection.m_ClientWindow, WM_COMMAND, 1, 0);
+  Pump();
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventWakeup, 0L)));
+  // UnRegister puts the do-nothing callback back.
+  g_Events.clear();
+  EXPECT_EQ(1, CKestrin::UnRegister(12345));
+  PostNotice(km::NoticeWParam(1, 0x0306), 6);
+  EXPECT_TRUE(g_Events.empty());
+  EXPECT_EQ(0, AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback(1, 2));
+}
+
+TEST_F(Kestrin1Connected, RequestsPostedToTheManager) {
+  g_Requests.clear();
+  const LPARAM client = ClientLParam();
+  EXPECT_EQ(1, CKestrin::Register(RecordEvent, GetCurrentProcessId()));
+  Pump();
+  EXPECT_TRUE(g_Requests.empty());
+  EXPECT_EQ(1, CKestrin::Register(RecordEvent, 0x12345678));
+  CKestrin::FocusChanged(7);
+  CKestrin::FocusChanged(0);
+  Pump();
+  EXPECT_THAT(g_Requests,
+              ElementsAre(std::make_pair(km::RequestWParam(km::ClientProcessHigh, 0x1234), client),
+                          std::make_pair(km::RequestWParam(km::ClientProcessLow, 0x5678), client),
+                          std::make_pair(km::RequestWParam(km::ClientFocusGained), client),
+                          std::make_pair(km::RequestWParam(km::ClientFocusLost), client)));
+}
+
+TEST_F(Kestrin1Connected, OneWakeupPerRequestWhenTheThreadGoesIdle) {
+  // The system never calls the foreground-idle hook under Wine: the test
+  // calls the hook procedure as the system would.
+  CKestrin::RequestWakeup();
+  CKestrin::RequestWakeup();
+  ForegroundIdleProc(1, 0, 0);  // not HC_ACTION: the request stays
+  Pump();
+  EXPECT_TRUE(g_Events.empty());
+  ForegroundIdleProc(HC_ACTION, 0, 0);
+  ForegroundIdleProc(HC_ACTION, 0, 0);
+  Pump();
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventWakeup, 0L)));
+  g_Events.clear();
+  ForegroundIdleProc(HC_ACTION, 0, 0);
+  Pump();
+  EXPECT_TRUE(g_Events.empty());
+}
+
+TEST_F(Kestrin1Connected, DeviceEnumerationAndConstantMembers) {
+  EXPECT_EQ(0, CKestrin::GetNextKestrinId());
+  EXPECT_EQ(1, CKestrin::GetKestrinCount());
+  EXPECT_EQ(1, CKestrin::GetNextKestrinId());
+  EXPECT_EQ(0, CKestrin::GetNextKestrinId());
+  CKestrin::GetKestrinCount();
+  CKestrin::GetKestrinCount();
+  EXPECT_EQ(1, CKestrin::GetNextKestrinId());
+  EXPECT_EQ(0, CKestrin::GetNextKestrinId());
+
+  EXPECT_EQ(1, kestrin_->GetKestrinId());
+  EXPECT_EQ(0, kestrin_->GetAccessMode());
+  EXPECT_EQ(0, kestrin_->SetAccessMode(static_cast<CKestrin::EAccessMode>(3)));
+  unsigned long detail = 77;
+  EXPECT_EQ(0u, kestrin_->GetLastError(&detail));
+  EXPECT_EQ(77u, detail);
+  EXPECT_STREQ("CKestrin::GetErrorText() not implemented!", kestrin_->GetErrorText(5));
+  EXPECT_FLOAT_EQ(0.0002048f, CKestrin::SecondsPerTic());
+}
+
+TEST(Kestrin1Section, MissingIsSilentAndANonSectionIsReported) {
+  DebugMonitor monitor;
+  ASSERT_TRUE(monitor.Start());
+  StandInManager manager;
+  {
+    CKestrin kestrin;  // no section: nothing said, nothing mapped
+    EXPECT_EQ(nullptr, g_Connection.m_View);
+    ABallMotion motion;
+    EXPECT_EQ(0, KesGetBallMotion(&kestrin, &motion));
+  }
+  // Another kind of object holds the name.
+  HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, kSectionName);
+  ASSERT_NE(nullptr, squatter);
+  {
+    CKestrin kestrin;
+    ASSERT_TRUE(monitor.WaitForText("OpenFileMapping", 5000));
+  }
+  monitor.Stop();
+  CloseHandle(squatter);
+  std::vector<std::string> lines = monitor.TextsFrom(GetCurrentProcessId());
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_THAT(lines[0], StartsWith("[Kestrin1] OpenFileMapping() failed: <6> "));
+}
+
+TEST(Kestrin1Section, EachReconnectReleasesTheEarlierHandleAndKeepsTheOneView) {
+  TestSection section;
+  ASSERT_TRUE(section.ok());
+  StandInManager manager;
+  CKestrin kestrin;
+  HANDLE firstHandle = g_Connection.m_Mapping;
+  void* view = g_Connection.m_View;
+  ASSERT_NE(nullptr, firstHandle);
+  ASSERT_NE(nullptr, view);
+  PostNotice(km::NoticeWParam(0, km::ManagerStarted), 0);
+  EXPECT_NE(nullptr, g_Connection.m_Mapping);
+  EXPECT_NE(firstHandle, g_Connection.m_Mapping);
+  DWORD flags;
+  EXPECT_FALSE(GetHandleInformation(firstHandle, &flags));
+  EXPECT_EQ(view, g_Connection.m_View);
+}
+
+TEST(Kestrin1Lifetime, AnObjectBuiltAfterTheLastWasDestroyedConnectsAgain) {
+  TestSection section;
+  ASSERT_TRUE(section.ok());
+  StandInManager manager;
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  CKestrin* first = KesKestrinCreate(0, CKestrin::AccessModeDefault);
+  ASSERT_NE(nullptr, first);
+  HWND firstWindow = g_Connection.m_ClientWindow;
+  void* view = g_Connection.m_View;
+  Pump();
+  KesKestrinDestroy(first);
+  KesKestrinDestroy(nullptr);
+  // Everything but the view is released, once.
+  EXPECT_FALSE(IsWindow(firstWindow));
+  EXPECT_EQ(nullptr, g_Connection.m_ClientWindow);
+  EXPECT_EQ(nullptr, g_Connection.m_IdleHook);
+  EXPECT_EQ(nullptr, g_Connection.m_Mapping);
+  EXPECT_EQ(view, g_Connection.m_View);
+  EXPECT_EQ(0, CountClientWindows());
+
+  g_Requests.clear();
+  CKestrin* second = KesKestrinCreate(0, CKestrin::AccessModeDefault);
+  Pump();
+  EXPECT_EQ(1, CountClientWindows());
+  EXPECT_NE(nullptr, g_Connection.m_IdleHook);
+  EXPECT_NE(nullptr, g_Connection.m_Mapping);
+  EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientHello),
+                                                     ClientLParam())));
+  // The new object hears the device and reads motion.
+  PostNotice(km::NoticeWParam(1, 0x0706), 0);
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventDeviceAttached, 0L),
+                                    std::make_pair(EventDeviceEnabled, 0L),
+                                    std::make_pair(EventBallActive, 0L)));
+  PublishBall(section.Record1(), 321);
+  ABallMotion motion = {};
+  EXPECT_EQ(1, KesGetBallMotion(second, &motion));
+  EXPECT_EQ(321, motion.tx);
+  EXPECT_EQ(321, motion.rz);
+  EXPECT_EQ(122, motion.tics);
+  KesKestrinDestroy(second);
+  EXPECT_EQ(0, CountClientWindows());
+}
+
+TEST(Kestrin1Lifetime, SeveralObjectsShareTheConnectionUntilTheLastGoes) {
+  StandInManager manager;
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  CKestrin* older = new CKestrin();
+  CKestrin* newer = new CKestrin();
+  CKestrin* newest = new CKestrin();
+  // An older object going leaves the newest one's notices alone.
+  delete older;
+  EXPECT_EQ(1, CountClientWindows());
+  PostNotice(km::NoticeWParam(1, 0x0306), 0);
+  EXPECT_EQ(0x0306, newest->m_pConnection->m_Status);
+  // The newest going stops the notices; the connection stays for the other.
+  delete newest;
+  g_Events.clear();
+  PostNotice(km::NoticeWParam(1, 0x0706), 0);
+  EXPECT_TRUE(g_Events.empty());
+  EXPECT_EQ(0, newer->m_pConnection->m_Status);
+  EXPECT_EQ(1, CountClientWindows());
+  delete newer;
+  EXPECT_EQ(0, CountClientWindows());
+}
+
+TEST(Kestrin1Load, RefreshPeriodOfTheDisplay) {
+  const struct {
+    int m_Rate;
+    float m_Period;
+  } cases[] = {{0, 1.0f / 75}, {1, 1.0f / 75}, {29, 1.0f / 75}, {30, 1.0f / 30}, {60, 1.0f / 60}};
+  for (const auto& c : cases) EXPECT_FLOAT_EQ(c.m_Period, RefreshPeriodForRate(c.m_Rate)) << c.m_Rate;
+}
+
+}  // namespace
