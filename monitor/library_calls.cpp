@@ -1,15 +1,27 @@
-// Stand-in until Kestrin1's connection class and view routine are linked:
-// no connection is made, and the view is set up with the same matrices the
-// library's orthographic view gives for this volume and camera.
 #include "library_calls.h"
 
 #include <windows.h>
 #include <GL/gl.h>
 
+#include "Kestrin1.h"
+
 namespace monitor {
+namespace {
 
-void CreateDevice() {}
+long KESTRIN1_CALLBACK MonitorCallback(unsigned int, long) { return 0; }
 
+}  // namespace
+
+void CreateDevice() {
+  Kestrin1::CKestrin::Register(MonitorCallback, GetCurrentProcessId());
+  // Lives until the process ends and is not used otherwise: the connection
+  // it makes is what tells the agent that a client runs.
+  static Kestrin1::CKestrin* device = new Kestrin1::CKestrin(0, Kestrin1::CKestrin::AccessModeDefault);
+  (void)device;
+}
+
+// Stand-in until Kestrin1's view routine is linked: the same matrices the
+// library's orthographic view gives for this volume and camera.
 void ApplyMonitorView(unsigned width, unsigned height) {
   float w = static_cast<float>(width), h = static_cast<float>(height);
   float half = 100.0f * 0.5f;
