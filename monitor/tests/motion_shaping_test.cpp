@@ -16,7 +16,7 @@ struct ShapeCase {
   int16_t out[3];
 };
 
-TEST(ShapeTriple, DeadZoneThenCubeRoot) {
+TEST(MonitorShapeTriple, DeadZoneThenCubeRoot) {
   const ShapeCase cases[] = {
       {"length 9", {9, 0, 0}, {0, 0, 0}},
       {"length 9 on another axis", {0, -9, 0}, {0, 0, 0}},
@@ -40,7 +40,7 @@ TEST(ShapeTriple, DeadZoneThenCubeRoot) {
 }
 
 // A single axis v (the other two 0) becomes trunc((v - 10) * 0.25 * (98304 / v)^(2/3)).
-TEST(ShapeTriple, SingleAxisFollowsTheCurve) {
+TEST(MonitorShapeTriple, SingleAxisFollowsTheCurve) {
   for (int v : {20, 500, 12288, 20000, 32767}) {
     int16_t in[3] = {0, static_cast<int16_t>(v), 0};
     int16_t out[3];
@@ -65,7 +65,7 @@ MotionDisplayRecord Sample(int16_t tx, int16_t rz) {
   return r;
 }
 
-TEST(ResponseRing, MeanOfUpToTheLastFourSamples) {
+TEST(MonitorResponseRing, MeanOfUpToTheLastFourSamples) {
   ResponseRing ring;
   ring.Reset();
   MotionDisplayRecord mean;
@@ -92,7 +92,7 @@ TEST(ResponseRing, MeanOfUpToTheLastFourSamples) {
   }
 }
 
-TEST(ResponseRing, ResetStartsAgainFromOneSample) {
+TEST(MonitorResponseRing, ResetStartsAgainFromOneSample) {
   ResponseRing ring;
   ring.Reset();
   MotionDisplayRecord mean;
@@ -107,7 +107,7 @@ TEST(ResponseRing, ResetStartsAgainFromOneSample) {
 }
 
 // The timer over a run of reads: (valid, tx read) -> result, tx displayed.
-TEST(MotionTick, RunsStopAndStartAnew) {
+TEST(MonitorTick, RunsStopAndStartAnew) {
   MonitorDisplay display = {};
   display.m_Ring.Reset();
   const struct {
@@ -165,7 +165,7 @@ BallValues FreshBall() {
   return ball;
 }
 
-TEST(ReadBallValues, MovingRestingAndTorn) {
+TEST(MonitorBallCopy, MovingRestingAndTorn) {
   const uint16_t moving = kHeaderBufferBit | kHeaderMovingBit | 12;
   const uint16_t resting = 13;
   struct Case {
@@ -201,7 +201,7 @@ TEST(ReadBallValues, MovingRestingAndTorn) {
   }
 }
 
-TEST(ReadDeviceMotion, GivesValuesOnlyWhileMotionIsValid) {
+TEST(MonitorBallCopy, GivesValuesOnlyWhileMotionIsValid) {
   alignas(8) DeviceMotionRecord record = {};
   record.m_BallHeader = kHeaderMovingBit | 3;  // buffer A current, moving
   for (int i = 0; i < kMotionAxes; ++i) record.m_Ball[0].m_Values[i] = static_cast<int16_t>(i + 1);

@@ -47,7 +47,7 @@ class TimerWindow {
   HWND window_;
 };
 
-class PipeClientTest : public ::testing::Test {
+class MonitorPipeClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(service_.ready()) << GetLastError();
@@ -76,7 +76,7 @@ class PipeClientTest : public ::testing::Test {
   std::unique_ptr<MonitorPipeClient> client_;
 };
 
-TEST_F(PipeClientTest, MotionStopsAtRestAndReturnsOnlyWithBallActive) {
+TEST_F(MonitorPipeClientTest, MotionStopsAtRestAndReturnsOnlyWithBallActive) {
   TimerWindow main;
   client_->DrainMonitorPipe();  // the first read is now pending
 
@@ -122,7 +122,7 @@ TEST_F(PipeClientTest, MotionStopsAtRestAndReturnsOnlyWithBallActive) {
   EXPECT_FALSE(client_->PipeBroken());
 }
 
-TEST_F(PipeClientTest, ReadsArePendingThenMessagesThenClosed) {
+TEST_F(MonitorPipeClientTest, ReadsArePendingThenMessagesThenClosed) {
   PipeMessage message = {};
   EXPECT_EQ(client_->ReadPipeMessage(&message), PipeReadPending);
   EXPECT_EQ(client_->ReadPipeMessage(&message), PipeReadPending) << "still nothing sent";
@@ -145,7 +145,7 @@ TEST_F(PipeClientTest, ReadsArePendingThenMessagesThenClosed) {
   EXPECT_TRUE(client_->PipeBroken());
 }
 
-TEST_F(PipeClientTest, MessageLoopEndsWithQuitOrABrokenPipe) {
+TEST_F(MonitorPipeClientTest, MessageLoopEndsWithQuitOrABrokenPipe) {
   PostQuitMessage(7);
   EXPECT_EQ(MessageLoop(), 7) << "WM_QUIT gives its wParam";
 

@@ -64,7 +64,7 @@ bool Grey(Rgb c) {
   return c.r > 60 && c.r < 230 && abs(c.r - c.g) < 12 && abs(c.g - c.b) < 12;
 }
 
-class SceneTest : public ::testing::Test {
+class MonitorSceneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(service_.ready());
@@ -122,7 +122,7 @@ class SceneTest : public ::testing::Test {
   bool quit_ = false;
 };
 
-TEST_F(SceneTest, RestingSceneThenMotion) {
+TEST_F(MonitorSceneTest, RestingSceneThenMotion) {
   const MonitorWindowState& state = WindowState();
   ASSERT_GT(state.m_Width, 40u);
   ASSERT_GT(state.m_Height, 40u);
@@ -172,7 +172,7 @@ TEST_F(SceneTest, RestingSceneThenMotion) {
   EXPECT_GT(stopped->Count(Red), 150);
 }
 
-TEST_F(SceneTest, KeysToggleTheSpinnerAndClose) {
+TEST_F(MonitorSceneTest, KeysToggleTheSpinnerAndClose) {
   const MonitorWindowState& state = WindowState();
   const struct {
     WPARAM key;
