@@ -14,6 +14,7 @@
 #include "device_registry.h"
 #include "feature_reports.h"
 #include "hid_access.h"
+#include "messages.h"
 #include "motion_section.h"
 #include "reporting.h"
 #include "resource.h"
@@ -52,6 +53,13 @@ struct ArrivalNode {
 };
 ArrivalNode* ArrivalHead;
 ArrivalNode* ArrivalTail;
+// The device notification stays registered until the service's resources are
+// released, after the queue is gone: a notice may come while and after
+// CloseAllDevices takes the queue down. A notice counts itself in while it
+// works on the queue; once the queue is closed it leaves it alone, and the
+// queue is freed only when no notice is at work on it.
+uint32_t ArrivalsClosed;    // set by CloseAllDevices, cleared by InitDevices
+uint32_t ArrivalsAtWork;    // notices appending now
 
 char InterfaceKind(const InterfacePathBlock* block) { return block->m_Path[kInterfacePrefixLength]; }
 
@@ -99,6 +107,7 @@ void InitDevices() {
     PoolGrow(&DeviceTable, static_cast<uint16_t>(kDeviceSlotRecords - DeviceTable.capacity));
   SetGains(0, kDefaultSettings);  // device number 0 counts as the first device
   CurrentSlot = -1;
+  __atomic_store_n(&ArrivalsClosed, 0, __ATOMIC_SEQ_CST);
   HidStartArrivalNotices();
 }
 
@@ -238,7 +247,7 @@ DeviceSlot* PairInterfaces(int hotPlugged, InterfacePathBlock** path,
     FreeBlock(path);
     return nullptr;
   }
-  if (hotPlugged) ReportEventLog(EVENTLOG_INFORMATION_TYPE, EventDevicePluggedIn, nullptr);
+  if (hotPlugged) ReportEventLog(EVENTLOG_INFORMATION_TYPE, MSG_DEVICE_PLUGGED_IN, nullptr);
   DeviceSlot* slot = AllocDeviceSlot(*pending, *path);
   if (!slot) {
     FreeBlock(path);
@@ -320,12 +329,14 @@ void RemoveDevice(DeviceSlot* slot) {
 
 void CloseAllDevices() {
   HidStopArrivalNotices();
+  __atomic_store_n(&ArrivalsClosed, 1, __ATOMIC_SEQ_CST);
+  while (__atomic_load_n(&ArrivalsAtWork, __ATOMIC_SEQ_CST)) Sleep(0);  // one finishing its append
   // RemoveDevice may start a walk of its own (a new current slot), so each
   // round takes the first used slot afresh.
   while (void* slot = PoolFirst(&DeviceTable)) RemoveDevice(static_cast<DeviceSlot*>(slot));
   PoolFree(&DeviceTable);
   FreeBlock(&PendingBallInterface);
-  // The control handler no longer runs: what is still queued is dropped.
+  // Later notices leave the queue alone: what is still queued is dropped.
   ArrivalNode* node = ArrivalHead;
   while (node) {
     ArrivalNode* next = node->m_Next == node ? nullptr : node->m_Next;
@@ -416,25 +427,10 @@ void EnumerateDevices() {
 
 // ---- hot plug: pairing by order of arrival ----
 
-void OnDeviceArrival(DWORD eventType, void* eventData) {
-  if (!eventData) return;
-  auto* header = static_cast<const DEV_BROADCAST_HDR*>(eventData);
-  if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
-  const char* name = static_cast<const char*>(eventData) + 28;  // behind the 28-byte header
-  char narrow[kArrivalNameBytes];
-  if (name[1] == 0) {
-    // UTF-16 name: the low byte of each character, up to its terminator.
-    const wchar_t* wide = reinterpret_cast<const wchar_t*>(name);
-    size_t i = 0;
-    for (;; ++i) {
-      if (i >= kArrivalNameBytes) return;  // 1024 characters or more: ignored
-      narrow[i] = static_cast<char>(wide[i] & 0xFF);
-      if (!wide[i]) break;
-    }
-    name = narrow;
-  }
-  if (eventType != DBT_DEVICEARRIVAL || !IsKestrinInterface(name)) return;
+namespace {
 
+// Appends an arrival for the service thread (control-dispatcher thread).
+void QueueArrival(const char* name) {
   if (!__atomic_load_n(&ArrivalTail, __ATOMIC_ACQUIRE)) {
     auto* start = static_cast<ArrivalNode*>(MallocChecked(sizeof(ArrivalNode)));
     if (!start) return;
@@ -457,6 +453,32 @@ void OnDeviceArrival(DWORD eventType, void* eventData) {
   __atomic_store_n(&tail->m_Next, node, __ATOMIC_RELEASE);
   __atomic_store_n(&ArrivalTail, node, __ATOMIC_RELEASE);
   if (WakeEvent) SetEvent(WakeEvent);  // a lost wake only delays the arrival to the next one
+}
+
+}  // namespace
+
+void OnDeviceArrival(DWORD eventType, void* eventData) {
+  if (!eventData) return;
+  auto* header = static_cast<const DEV_BROADCAST_HDR*>(eventData);
+  if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
+  const char* name = static_cast<const char*>(eventData) + 28;  // behind the 28-byte header
+  char narrow[kArrivalNameBytes];
+  if (name[1] == 0) {
+    // UTF-16 name: the low byte of each character, up to its terminator.
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(name);
+    size_t i = 0;
+    for (;; ++i) {
+      if (i >= kArrivalNameBytes) return;  // 1024 characters or more: ignored
+      narrow[i] = static_cast<char>(wide[i] & 0xFF);
+      if (!wide[i]) break;
+    }
+    name = narrow;
+  }
+  if (eventType != DBT_DEVICEARRIVAL || !IsKestrinInterface(name)) return;
+
+  __atomic_add_fetch(&ArrivalsAtWork, 1, __ATOMIC_SEQ_CST);
+  if (!__atomic_load_n(&ArrivalsClosed, __ATOMIC_SEQ_CST)) QueueArrival(name);
+  __atomic_sub_fetch(&ArrivalsAtWork, 1, __ATOMIC_SEQ_CST);
 }
 
 void ProcessArrivalQueue() {

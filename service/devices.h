@@ -10,14 +10,8 @@
 // "\\?\HID#Vid_15de&Pid_6000&MI_0": character 30 after it names the interface.
 constexpr size_t kInterfacePrefixLength = 30;
 constexpr uint32_t kInterfaceBlockSize = 5;  // the detail record's cbSize, 32-bit
-constexpr uint8_t kDefaultRestZone = 75;
 // Records of the device table, made at start; the table never grows.
 constexpr uint16_t kDeviceSlotRecords = 32;
-
-enum : uint32_t {
-  EventDevicePluggedIn = 0x40000001,
-  EventDeviceUnplugged = 0x40000002,
-};
 
 extern GUID HidInterfaceGuid;
 extern InterfacePathBlock* PendingBallInterface;

@@ -6,13 +6,13 @@
 #include "device_registry.h"
 #include "device_slot.h"
 #include "hid_access.h"
+#include "messages.h"
 #include "service_private.h"
 
 namespace {
 
 constexpr int kPasses = 10;
 constexpr int kTries = 10;
-constexpr uint32_t kEventRestZoneUpdated = 0x40000005;
 
 const uint8_t kQueryRestZoneRequest[kFeatureReportBytes] = {0x00, 0xFF, 0x70, 0, 0, 0, 0, 0, 0};
 const uint8_t kAutoZeroRequest[kFeatureReportBytes] = {0x00, 0xFF, 0x5A, 0, 0, 0, 0, 0, 0};
@@ -74,15 +74,15 @@ void QueryDeviceFeature5A(DeviceSlot* slot) {
 }
 
 void ReadRestZoneSetting(DeviceSlot* slot) {
-  slot->m_RestZone = kRestZoneDefault;
+  slot->m_RestZone = kDefaultRestZone;
   if (strnlen(slot->m_Serial, sizeof slot->m_Serial) != kSerialChars) return;
   char keyPath[sizeof kRestZoneKeyPrefix + kSerialChars];
   snprintf(keyPath, sizeof keyPath, "%s%.16s", kRestZoneKeyPrefix, slot->m_Serial);
-  DWORD value = kRestZoneDefault;
-  ReadDwordWithDefault(HKEY_LOCAL_MACHINE, keyPath, "RestZone", kRestZoneDefault, &value);
+  DWORD value = kDefaultRestZone;
+  ReadDwordWithDefault(HKEY_LOCAL_MACHINE, keyPath, "RestZone", kDefaultRestZone, &value);
   if (value < kMinRestZoneSetting) {
-    WriteDword(HKEY_LOCAL_MACHINE, keyPath, "RestZone", kRestZoneDefault);
-    value = kRestZoneDefault;
+    WriteDword(HKEY_LOCAL_MACHINE, keyPath, "RestZone", kDefaultRestZone);
+    value = kDefaultRestZone;
   }
   slot->m_RestZone = static_cast<uint8_t>(value & 0xFF);
 }
@@ -91,7 +91,7 @@ void CheckDeviceRestZone(DeviceSlot* slot) {
   if (slot->m_Firmware < 0x201) return;
   uint8_t restZone = 0;
   QueryRestZoneFeature(slot, &restZone);
-  if (restZone == kRestZoneDefault) return;
-  ReportEventLog(EVENTLOG_INFORMATION_TYPE, kEventRestZoneUpdated, nullptr);
-  SetRestZoneFeature(slot, kRestZoneDefault);
+  if (restZone == kDefaultRestZone) return;
+  ReportEventLog(EVENTLOG_INFORMATION_TYPE, MSG_REST_ZONE_UPDATED, nullptr);
+  SetRestZoneFeature(slot, kDefaultRestZone);
 }

@@ -12,7 +12,7 @@ constexpr uint32_t kFeatureReportBytes = 9;
 // Reply byte 8 checks reply byte 2 (the device echoes the command there):
 // 7 x (high nibble + low nibble).
 constexpr uint32_t kFeatureCheckedByte = 2;
-constexpr uint8_t kRestZoneDefault = 75;
+constexpr uint8_t kDefaultRestZone = 75;
 constexpr uint32_t kMinRestZoneSetting = 35;  // registry values below it are replaced
 
 inline uint8_t FeatureCheckValue(const uint8_t* reply) {

@@ -2,10 +2,10 @@
 // interfaces, opens one, asks it for its identity, exchanges feature reports
 // with it or reads its input reports goes through these functions.
 //
-// Two builds fill them in: hid_system.cpp (KestrinSvc.exe) hands each one to
-// SetupAPI, hid.dll and the file system unchanged; hid_simulated.cpp
-// (KestrinSvcSim.exe) reaches the device simulator over overlapped named
-// pipes. Each function has the signature, the result and the last-error
+// A test seam (see service_private.h). Two builds fill them in:
+// hid_system.cpp (KestrinSvc.exe) hands each one to SetupAPI, hid.dll and the
+// file system unchanged; simulated/hid_simulated.cpp (KestrinSvcSim.exe)
+// reaches the device simulator over overlapped named pipes. Each function has the signature, the result and the last-error
 // behaviour of the system call it stands for, so the code above this seam is
 // the same in both builds.
 #pragma once

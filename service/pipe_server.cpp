@@ -8,6 +8,7 @@
 
 #include "device_slot.h"
 #include "feature_reports.h"
+#include "messages.h"
 #include "reporting.h"
 #include "resource.h"
 #include "service_private.h"
@@ -298,7 +299,7 @@ void ReadPipeMessages(uint16_t index) {
   client = PipeClientAt(index);
   switch (error) {
     case ERROR_BROKEN_PIPE:
-      LogPipeEvent(index, EventPipeClosed);
+      LogPipeEvent(index, MSG_PIPE_CLOSED);
       ClosePipeClient(index);
       break;
     case ERROR_IO_PENDING:
@@ -350,7 +351,7 @@ void WritePipeMessage(uint16_t index, const PipeMessage* message) {
   if (error == ERROR_IO_PENDING) {
     client->m_WritePending = 1;
   } else if (error == ERROR_NO_DATA) {  // the client has closed its end
-    LogPipeEvent(index, EventPipeClosed);
+    LogPipeEvent(index, MSG_PIPE_CLOSED);
     ClosePipeClient(index);
   } else {
     ReportCallFailure(CallWriteFile, error);
@@ -368,7 +369,7 @@ void OnPipeWriteEvent(uint16_t index) {
   } else {
     DWORD error = GetLastError();
     if (error == ERROR_BROKEN_PIPE) {
-      LogPipeEvent(index, EventPipeClosed);
+      LogPipeEvent(index, MSG_PIPE_CLOSED);
     } else {
       ReportCallFailure(CallGetOverlappedResult, error);
     }

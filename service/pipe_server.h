@@ -10,11 +10,6 @@
 
 constexpr uint16_t kNoListener = 0xFFFF;
 
-// Event ids of the service's message table.
-enum : uint32_t {
-  EventPipeClosed = 0x40000004,
-};
-
 // State messages a client missed while its previous write was outstanding:
 // the latest one per device number, sent once the write completes.
 constexpr uint16_t kMissedStates = 8;

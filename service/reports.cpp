@@ -7,6 +7,7 @@
 
 #include "devices.h"
 #include "hid_access.h"
+#include "messages.h"
 #include "motion_section.h"
 #include "report_motion.h"
 #include "section.h"
@@ -176,7 +177,7 @@ void OnBallReportsRead(uint16_t slotIndex) {
     return;
   }
   // The device is gone; what this call accumulated is not published.
-  ReportEventLog(EVENTLOG_INFORMATION_TYPE, EventDeviceUnplugged, nullptr);
+  ReportEventLog(EVENTLOG_INFORMATION_TYPE, MSG_DEVICE_UNPLUGGED, nullptr);
   RemoveDevice(slot);
   MarkWaitListForRebuild();
   PublishPending = 1;

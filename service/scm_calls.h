@@ -1,7 +1,8 @@
 // The service control manager calls of install and uninstall, reached through
-// one table so that a test can stand in for the system's manager (under Wine,
-// LockServiceDatabase never fails and a service marked for deletion still takes
-// a new description, so those paths cannot be reached for real).
+// one table (a test seam, see service_private.h) so that a test can stand in
+// for the system's manager (under Wine, LockServiceDatabase never fails and a
+// service marked for deletion still takes a new description, so those paths
+// cannot be reached for real).
 #pragma once
 #include <windows.h>
 

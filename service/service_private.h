@@ -1,5 +1,13 @@
 // Entry points that the parts of the service call in one another. Prototypes
 // only; each part's own types live in its header.
+//
+// Test seams, one rule: a test stands in for another part of the service by
+// linking its own recorder of these entry points in place of that part's
+// file; for the devices by linking the simulated HID access layer
+// (hid_access.h); for a system call whose failures the system cannot be made
+// to show by a function table (scm_calls.h). A stand-in records what it is
+// asked and never repeats the part's own work: a test that needs that work
+// links the part's real file.
 #pragma once
 #include <windows.h>
 #include <stdint.h>

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "devices.h"
-#include "motion_stages.h"
 #include "service_private.h"
 
 DeviceStubs Stubs;
@@ -49,13 +48,6 @@ void AddWaitItem(HANDLE handle, WaitCallback callback, uint16_t argument) {
 }
 
 uint16_t WaitEntriesFree() { return Stubs.m_WaitEntriesFree; }
-
-void SetGains(uint16_t deviceNumber, const uint16_t settings[4]) {
-  uint16_t index = deviceNumber ? static_cast<uint16_t>(deviceNumber - 1) : 0;
-  if (SlotInUse(index)) GainsFromSettings(SlotAt(index)->m_Gains, settings);
-  if (DeviceMotionRecord* r = MotionRecordForSlot(index))
-    memcpy(r->m_LogFactors, settings, sizeof r->m_LogFactors);
-}
 
 void WriteDeviceMapEntry(DeviceSlot* slot) {
   Stubs.m_MapEntries.push_back(PoolIndexOf(&DeviceTable, slot));

@@ -19,8 +19,7 @@
 #include "process_runner.h"
 #include "report_motion.h"
 #include "report_bytes.h"
-#include "service_fixture.h"
-#include "sim_core.h"
+#include "simulated_service.h"
 
 namespace {
 
@@ -79,20 +78,9 @@ void BuildFeed(Feed* feed, int32_t ballSums[6], int32_t scrollSums[2]) {
   }
 }
 
-class DevicesLoadTest : public ServiceFixture {
+class DevicesLoadTest : public SimulatedServiceTest {
  protected:
-  DevicesLoadTest() : ServiceFixture(KESTRIN_SVC_SIM_EXE) {}
-  void SetUp() override {
-    ASSERT_TRUE(SimStart());
-    m_Ball = SimAddDevice(L"KS00000000000078", 0x200, 0x78);
-    ASSERT_TRUE(SimPlug(m_Ball, 0) && SimPlug(m_Ball + 1, 0));
-    ServiceFixture::SetUp();
-  }
-  void TearDown() override {
-    ServiceFixture::TearDown();
-    SimStop();
-  }
-  int m_Ball = -1;
+  DevicesLoadTest() : SimulatedServiceTest({L"KS00000000000078", 0x200, 0x78}) {}
 };
 
 // Sends the reports due by now, several to a read when behind (at most what
@@ -108,7 +96,6 @@ void SendDue(int index, const std::vector<std::vector<uint8_t>>& reports, size_t
 }
 
 TEST_F(DevicesLoadTest, FourReadersNeverSeeATornCopyAndTheEndIsExact) {
-  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
   Feed feed;
   int32_t ballSums[6], scrollSums[2];
   BuildFeed(&feed, ballSums, scrollSums);
@@ -137,8 +124,8 @@ TEST_F(DevicesLoadTest, FourReadersNeverSeeATornCopyAndTheEndIsExact) {
     QueryPerformanceCounter(&now);
     size_t due = static_cast<size_t>((now.QuadPart - start.QuadPart) * kRate / frequency.QuadPart);
     if (due > kReports) due = kReports;
-    SendDue(m_Ball, feed.m_Ball, &ballSent, due, 3);
-    SendDue(m_Ball + 1, feed.m_Scroll, &scrollSent, due, 7);
+    SendDue(ball_, feed.m_Ball, &ballSent, due, 3);
+    SendDue(ball_ + 1, feed.m_Scroll, &scrollSent, due, 7);
     if (HasFatalFailure()) break;
     Sleep(1);
   }

@@ -15,9 +15,8 @@
 #include "motion_stages.h"
 #include "process_runner.h"
 #include "report_motion.h"
-#include "service_fixture.h"
 #include "report_bytes.h"
-#include "sim_core.h"
+#include "simulated_service.h"
 
 namespace {
 
@@ -57,28 +56,9 @@ Seen PeekUntil(unsigned ballCount, unsigned scrollCount) {
   return seen;
 }
 
-class SimulatedServiceTest : public ServiceFixture {
- protected:
-  SimulatedServiceTest() : ServiceFixture(KESTRIN_SVC_SIM_EXE) {}
-  void SetUp() override {
-    ASSERT_TRUE(SimStart());
-    m_Ball = SimAddDevice(L"KS00000000000077", 0x200, 0x77);
-    ASSERT_GE(m_Ball, 0);
-    ASSERT_TRUE(SimPlug(m_Ball, 0) && SimPlug(m_Ball + 1, 0));
-    ServiceFixture::SetUp();
-  }
-  void TearDown() override {
-    ServiceFixture::TearDown();
-    SimStop();
-  }
-  bool Send(int index, const std::vector<uint8_t>& bytes) {
-    return SimSend(index, bytes.data(), static_cast<uint32_t>(bytes.size())) != 0;
-  }
-  int m_Ball = -1;
-};
+using DevicesServiceTest = SimulatedServiceTest;  // the default device: 16-character serial
 
-TEST_F(SimulatedServiceTest, ReaderProcessSeesExactlyWhatTheMotionChainGives) {
-  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
+TEST_F(DevicesServiceTest, ReaderProcessSeesExactlyWhatTheMotionChainGives) {
   const int pushes[][6] = {{0, 0, 200, 0, 0, 0}, {40, -40, 160, 10, 0, -10},
                            {-120, 0, 0, 60, 60, 60}, {0, 300, 0, 0, -50, 0}};
   // The service's chain for a fresh slot: default gains, rest zone 75 (a
@@ -95,14 +75,14 @@ TEST_F(SimulatedServiceTest, ReaderProcessSeesExactlyWhatTheMotionChainGives) {
     for (int i = 0; i < 6; ++i) sums[i] += last[i];
     read.insert(read.end(), report.begin(), report.end());
     if (read.size() >= 18) {  // two reports a read
-      ASSERT_TRUE(Send(m_Ball, read));
+      ASSERT_TRUE(SendReport(ball_, read));
       read.clear();
     }
   }
   int16_t scroll[2] = {};
   auto hat = ScrollReport(250, -100, 0);
   ProcessScrollReport(scroll, hat.data() + 1, 75, gains);
-  ASSERT_TRUE(Send(m_Ball + 1, hat));
+  ASSERT_TRUE(SendReport(ball_ + 1, hat));
 
   Seen seen = PeekUntil(4, 1);
   ASSERT_TRUE(seen.ok);
@@ -117,22 +97,21 @@ TEST_F(SimulatedServiceTest, ReaderProcessSeesExactlyWhatTheMotionChainGives) {
   EXPECT_EQ(scroll[1], seen.scrollValues[1]);
 
   // Let go: one zero report counts, the moving bit clears, sums stay.
-  ASSERT_TRUE(Send(m_Ball, std::vector<uint8_t>(9, 0)));
+  ASSERT_TRUE(SendReport(ball_, std::vector<uint8_t>(9, 0)));
   seen = PeekUntil(5, 1);
   EXPECT_EQ(5u, seen.ballCount);
   EXPECT_EQ(0u, seen.ballMoving);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(sums[i], seen.ballSums[i]) << "axis " << i;
 }
 
-TEST_F(SimulatedServiceTest, UnplugAndReplugContinueTheSameRecord) {
-  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
+TEST_F(DevicesServiceTest, UnplugAndReplugContinueTheSameRecord) {
   const int push[6] = {0, 0, 200, 0, 0, 0};
-  ASSERT_TRUE(Send(m_Ball, BallReport(push)));
+  ASSERT_TRUE(SendReport(ball_, BallReport(push)));
   Seen before = PeekUntil(1, 0);
   ASSERT_EQ(1u, before.ballCount);
 
-  SimUnplug(m_Ball);
-  SimUnplug(m_Ball + 1);
+  SimUnplug(ball_);
+  SimUnplug(ball_ + 1);
   // Removal zeroes the values and keeps count and sums.
   Seen gone;
   for (int i = 0; i < 50; ++i) {
@@ -144,16 +123,15 @@ TEST_F(SimulatedServiceTest, UnplugAndReplugContinueTheSameRecord) {
   EXPECT_EQ(before.ballSums[2], gone.ballSums[2]);
 
   // Hot plug: the arrival notice pairs both interfaces again.
-  ASSERT_TRUE(SimWaitNoticeListener(10000));
-  ASSERT_TRUE(SimPlug(m_Ball, 1) && SimPlug(m_Ball + 1, 1));
-  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
-  ASSERT_TRUE(Send(m_Ball, BallReport(push)));
+  ASSERT_TRUE(HotPlug(ball_));
+  ASSERT_TRUE(WaitForDeviceOpen(ball_));
+  ASSERT_TRUE(SendReport(ball_, BallReport(push)));
   Seen again = PeekUntil(2, 0);
   EXPECT_EQ(2u, again.ballCount);
   EXPECT_EQ(before.ballSums[2] * 2, again.ballSums[2]);
 }
 
-TEST_F(SimulatedServiceTest, HotPluggedFirmware0x201GetsItsRestZoneBroughtTo75) {
+TEST_F(DevicesServiceTest, HotPluggedFirmware0x201GetsItsRestZoneBroughtTo75) {
   struct Case {
     const char* name;
     uint32_t busyReplies;  // replies with 0xFF in byte 1, refused for the query
@@ -169,9 +147,8 @@ TEST_F(SimulatedServiceTest, HotPluggedFirmware0x201GetsItsRestZoneBroughtTo75) 
     ASSERT_GE(ball, 0);
     SimFirmwareInit(SimFirmwareOf(ball), 0x201, c.deviceRestZone);
     SimFirmwareOf(ball)->m_BusyReplies = c.busyReplies;
-    ASSERT_TRUE(SimWaitNoticeListener(10000));
-    ASSERT_TRUE(SimPlug(ball, 1) && SimPlug(ball + 1, 1));
-    ASSERT_TRUE(SimWaitOpen(ball, 10000) && SimWaitOpen(ball + 1, 10000));
+    ASSERT_TRUE(HotPlug(ball));
+    ASSERT_TRUE(WaitForDeviceOpen(ball));
     // The open queries the device's rest zone and, unless it is 75, sets it.
     SimFirmware* firmware = SimFirmwareOf(ball);
     for (int i = 0; i < 100 && firmware->m_RestZone != 75; ++i) Sleep(50);
@@ -186,18 +163,16 @@ TEST_F(SimulatedServiceTest, HotPluggedFirmware0x201GetsItsRestZoneBroughtTo75) 
   }
 }
 
-TEST_F(SimulatedServiceTest, ServiceOutlivesASimulatorThatDies) {
-  ASSERT_TRUE(SimWaitOpen(m_Ball, 10000));
+TEST_F(DevicesServiceTest, ServiceOutlivesASimulatorThatDies) {
   SimStop();
   Sleep(500);
   ServiceQuery query = QueryKestrinService();
   EXPECT_TRUE(query.installed);
   EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), query.status.dwCurrentState);
   ASSERT_TRUE(SimStart());
-  m_Ball = SimAddDevice(L"KS00000000000077", 0x200, 0x77);
-  ASSERT_TRUE(SimWaitNoticeListener(10000));
-  ASSERT_TRUE(SimPlug(m_Ball, 1) && SimPlug(m_Ball + 1, 1));
-  EXPECT_TRUE(SimWaitOpen(m_Ball, 10000) && SimWaitOpen(m_Ball + 1, 10000));
+  ball_ = SimAddDevice(L"KS00000000000077", 0x200, 0x77);
+  ASSERT_TRUE(HotPlug(ball_));
+  EXPECT_TRUE(WaitForDeviceOpen(ball_));
 }
 
 }  // namespace

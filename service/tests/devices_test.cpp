@@ -6,7 +6,9 @@
 #include <dbt.h>
 #include <string.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,8 @@
 #include "dbwin_monitor.h"
 #include "device_test_stubs.h"
 #include "devices.h"
+#include "feature_reports.h"
+#include "messages.h"
 #include "motion_stages.h"
 #include "report_motion.h"
 #include "service_private.h"
@@ -330,9 +334,47 @@ TEST_F(DeviceTest, ArrivalsPairByOrder) {
   ASSERT_TRUE(SlotInUse(0));
   EXPECT_STREQ(ballA.c_str(), SlotAt(0)->m_Ball.m_Path->m_Path);
   EXPECT_EQ(0, CurrentSlot);
-  EXPECT_EQ(std::vector<uint32_t>{EventDevicePluggedIn}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_PLUGGED_IN}, Stubs.m_Events);
   EXPECT_EQ(nullptr, PendingBallInterface);
   EXPECT_TRUE(SimIsOpen(a) && SimIsOpen(a + 1));
+}
+
+// The device notification outlives the queue at shutdown: arrivals that come
+// while CloseAllDevices takes the queue down, and after it, must neither
+// crash nor leave anything queued or signalled behind them.
+TEST_F(DeviceTest, ArrivalsDuringAndAfterShutdownLeaveNothingBehind) {
+  int a = SimAddDevice(L"KS00000000000001", 0x200, 1);
+  SimPlug(a, 0);
+  SimPlug(a + 1, 0);
+  auto ball = ArrivalRecord(SimPathOf(a), true);
+  auto scroll = ArrivalRecord(SimPathOf(a + 1), true);
+  std::atomic<bool> closed{false};
+  std::thread handler([&] {
+    // The control handler's thread: some arrivals before the close, some
+    // racing it, a few hundred after it.
+    for (int late = 0; late < 300;) {
+      OnDeviceArrival(DBT_DEVICEARRIVAL, ball.data());
+      if (closed) ++late;
+    }
+  });
+  Sleep(5);
+  CloseAllDevices();
+  closed = true;
+  handler.join();
+  WakeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(nullptr, WakeEvent);
+  OnDeviceArrival(DBT_DEVICEARRIVAL, scroll.data());
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(WakeEvent, 0));
+  CloseHandle(WakeEvent);
+  WakeEvent = nullptr;
+
+  // The next start finds nothing of them: no held ball, no device.
+  InitDevices();
+  ProcessArrivalQueue();
+  EXPECT_EQ(nullptr, PendingBallInterface);
+  EXPECT_EQ(nullptr, PoolFirst(&DeviceTable));
+  EXPECT_TRUE(Stubs.m_Events.empty());
+  EXPECT_FALSE(SimIsOpen(a));
 }
 
 TEST_F(DeviceTest, ScrollHatWhosePrefixDiffersInCaseIsUnmatched) {
@@ -377,7 +419,7 @@ TEST_F(DeviceTest, ArrivalNoticeFromAnotherThreadWakesTheServiceThread) {
     }
   }
   EXPECT_TRUE(SlotInUse(0));
-  EXPECT_EQ(std::vector<uint32_t>{EventDevicePluggedIn}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_PLUGGED_IN}, Stubs.m_Events);
   CloseHandle(WakeEvent);
   WakeEvent = nullptr;
 }
@@ -442,7 +484,7 @@ TEST_F(DeviceTest, RemovingTheCurrentDeviceMakesTheOtherCurrent) {
   Complete(current);
   EXPECT_FALSE(SlotInUse(current));
   EXPECT_EQ(other, CurrentSlot);
-  EXPECT_EQ(std::vector<uint32_t>{EventDeviceUnplugged}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_UNPLUGGED}, Stubs.m_Events);
   EXPECT_EQ(1, PublishPending);
   // The removed device's state went out (ball inactive, changed), twice as
   // it was current; its record keeps headers and sums with zeroed values.
@@ -772,7 +814,7 @@ TEST_F(DeviceTest, SimulatorThatDiesUnplugsItsDevices) {
   SimStop();
   Complete(k);
   EXPECT_FALSE(SlotInUse(k));
-  EXPECT_EQ(std::vector<uint32_t>{EventDeviceUnplugged}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_UNPLUGGED}, Stubs.m_Events);
   ASSERT_TRUE(SimStart());
 }
 

@@ -11,6 +11,7 @@
 
 #include "device_test_stubs.h"
 #include "devices.h"
+#include "messages.h"
 #include "process_runner.h"
 #include "service_private.h"
 
@@ -166,7 +167,7 @@ TEST_F(DevsimProgramTest, ScriptThenCommandsReachTheReaders) {
   EXPECT_EQ("ok", sim.Command("error k ball 995"));
   ASSERT_TRUE(Complete(true));
   EXPECT_FALSE(SlotInUse(0));
-  EXPECT_EQ(std::vector<uint32_t>{EventDeviceUnplugged}, Stubs.m_Events);
+  EXPECT_EQ(std::vector<uint32_t>{MSG_DEVICE_UNPLUGGED}, Stubs.m_Events);
   EXPECT_EQ("ok", sim.Command("quit"));
   EXPECT_EQ(0u, sim.Finish());
   DeleteFileA(path.c_str());

@@ -8,6 +8,7 @@
 
 #include "dbwin_monitor.h"
 #include "event_log_recorder.h"
+#include "messages.h"
 #include "process_runner.h"
 #include "service_private.h"
 
@@ -99,9 +100,9 @@ TEST(ReportEventLogTest, OpensWritesAndClosesTheSourceAroundEachEvent) {
     const char** strings;
     WORD count;
   } cases[] = {
-      {0x40000001, nullptr, 0},
-      {0x40000004, inserts, 1},
-      {0x40000005, nullptr, 0},
+      {MSG_DEVICE_PLUGGED_IN, nullptr, 0},
+      {MSG_PIPE_CLOSED, inserts, 1},
+      {MSG_REST_ZONE_UPDATED, nullptr, 0},
   };
   for (const auto& c : cases) ReportEventLog(EVENTLOG_INFORMATION_TYPE, c.id, c.strings);
 
@@ -129,7 +130,7 @@ TEST(ReportEventLogTest, FailuresAreReportedAndNothingStaysOpen) {
   {
     EventLogRecorder recorder;
     recorder.failRegisterWith = ERROR_ACCESS_DENIED;
-    ReportEventLog(EVENTLOG_INFORMATION_TYPE, 0x40000002, nullptr);
+    ReportEventLog(EVENTLOG_INFORMATION_TYPE, MSG_DEVICE_UNPLUGGED, nullptr);
     EXPECT_TRUE(recorder.events.empty());  // no source, no event
     EXPECT_TRUE(recorder.closedHandles.empty());
     EXPECT_TRUE(monitor.WaitForText("33() failed - ", 2000));
@@ -138,7 +139,7 @@ TEST(ReportEventLogTest, FailuresAreReportedAndNothingStaysOpen) {
   {
     EventLogRecorder recorder;
     recorder.failReportWith = ERROR_INVALID_PARAMETER;
-    ReportEventLog(EVENTLOG_INFORMATION_TYPE, 0x40000002, nullptr);
+    ReportEventLog(EVENTLOG_INFORMATION_TYPE, MSG_DEVICE_UNPLUGGED, nullptr);
     EXPECT_EQ(recorder.events.size(), 1u);
     EXPECT_EQ(recorder.closedHandles, recorder.openedHandles);
     EXPECT_TRUE(monitor.WaitForText("40() failed - ", 2000));
@@ -170,11 +171,11 @@ const struct {
   DWORD id;
   const char* text;  // as in the table
 } kMessages[] = {
-    {0x40000001, "An Kestrin was plugged in.\r\n"},
-    {0x40000002, "An Kestrin was unplugged.\r\n"},
-    {0x40000003, "Pipe #%1 opened.\r\n"},
-    {0x40000004, "Pipe #%1 closed.\r\n"},
-    {0x40000005, "Kestrin RestZone updated.\r\n"},
+    {MSG_DEVICE_PLUGGED_IN, "An Kestrin was plugged in.\r\n"},
+    {MSG_DEVICE_UNPLUGGED, "An Kestrin was unplugged.\r\n"},
+    {MSG_PIPE_OPENED, "Pipe #%1 opened.\r\n"},
+    {MSG_PIPE_CLOSED, "Pipe #%1 closed.\r\n"},
+    {MSG_REST_ZONE_UPDATED, "Kestrin RestZone updated.\r\n"},
 };
 
 TEST_F(MessageTableTest, HoldsExactlyTheFiveUnicodeTextsInOneBlock) {
@@ -185,8 +186,8 @@ TEST_F(MessageTableTest, HoldsExactlyTheFiveUnicodeTextsInOneBlock) {
   ASSERT_NE(table, nullptr);
   ASSERT_EQ(table->NumberOfBlocks, 1u);
   const MESSAGE_RESOURCE_BLOCK& block = table->Blocks[0];
-  EXPECT_EQ(block.LowId, 0x40000001u);
-  EXPECT_EQ(block.HighId, 0x40000005u);
+  EXPECT_EQ(block.LowId, MSG_DEVICE_PLUGGED_IN);
+  EXPECT_EQ(block.HighId, MSG_REST_ZONE_UPDATED);
   const auto* entry = reinterpret_cast<const BYTE*>(table) + block.OffsetToEntries;
   for (const auto& m : kMessages) {
     const auto* e = reinterpret_cast<const MESSAGE_RESOURCE_ENTRY*>(entry);

@@ -12,6 +12,7 @@
 #include "device_slot.h"
 #include "feature_reports.h"
 #include "hid_access.h"
+#include "messages.h"
 #include "registry_fixture.h"
 #include "sim_firmware.h"
 
@@ -217,7 +218,7 @@ TEST_F(FeatureTest, DeviceRestZoneAtOpenByFirmware) {
     }
     ASSERT_EQ(c.m_Events, g_Events.size());
     if (c.m_Events) {
-      EXPECT_EQ(0x40000005u, g_Events[0]);
+      EXPECT_EQ(MSG_REST_ZONE_UPDATED, g_Events[0]);
     }
     EXPECT_EQ(c.m_RestZoneAfter, g_Firmware.m_RestZone);
   }

@@ -15,6 +15,7 @@
 #include "device_slot.h"
 #include "event_log_recorder.h"
 #include "import_hook.h"
+#include "messages.h"
 #include "motion_stages.h"
 #include "pipe_client.h"
 #include "pipe_server.h"
@@ -65,7 +66,7 @@ class PipeServerTest : public ::testing::Test {
     WakeEvent = nullptr;
     WaitLoopParts = savedParts_;
     EXPECT_LE(largestList_, kMaxWaitEntries);
-    EXPECT_TRUE(recorder_.EventsWithId(0x40000003).empty()) << "\"Pipe #%1 opened.\" is never written";
+    EXPECT_TRUE(recorder_.EventsWithId(MSG_PIPE_OPENED).empty()) << "\"Pipe #%1 opened.\" is never written";
     EXPECT_EQ(HandleCount(), handlesAtStart_) << "handles left open";
   }
 
@@ -217,7 +218,7 @@ TEST_F(PipeServerTest, ClosingClientLogsItsPoolIndexOnceAndTheIndexIsReused) {
   PipeTestClient* first = Connect();  // index 0; the listener moves to 1
   first->Close();
   Pump();
-  auto closed = recorder_.EventsWithId(EventPipeClosed);
+  auto closed = recorder_.EventsWithId(MSG_PIPE_CLOSED);
   ASSERT_EQ(closed.size(), 1u);
   EXPECT_EQ(closed[0].type, EVENTLOG_INFORMATION_TYPE);
   EXPECT_THAT(closed[0].strings, ElementsAre("0"));
@@ -226,7 +227,7 @@ TEST_F(PipeServerTest, ClosingClientLogsItsPoolIndexOnceAndTheIndexIsReused) {
   PipeTestClient* third = Connect();   // reuses index 0
   third->Close();
   Pump();
-  closed = recorder_.EventsWithId(EventPipeClosed);
+  closed = recorder_.EventsWithId(MSG_PIPE_CLOSED);
   ASSERT_EQ(closed.size(), 2u);
   EXPECT_THAT(closed[1].strings, ElementsAre("0"));
 }
@@ -338,7 +339,7 @@ TEST_F(PipeServerTest, ClientGoneBeforeTheServiceWritesIsClosedQuietlyOnce) {
   PipeTestClient* next = Connect();
   EXPECT_EQ(next->ReceiveUntilQuiet(50).size(), 1u);
   EXPECT_EQ(ConnectedCount(), 1);
-  EXPECT_LE(recorder_.EventsWithId(EventPipeClosed).size(), 1u);
+  EXPECT_LE(recorder_.EventsWithId(MSG_PIPE_CLOSED).size(), 1u);
 }
 
 // A client that opens a new instance between its creation and the connect:

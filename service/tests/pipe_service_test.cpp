@@ -15,12 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "messages.h"
 #include "motion_section.h"
 #include "pipe_client.h"
 #include "pipe_protocol.h"
 #include "section_view.h"
-#include "service_fixture.h"
-#include "sim_core.h"
+#include "report_bytes.h"
+#include "simulated_service.h"
 
 bool operator==(const PipeMessage& a, const PipeMessage& b) {
   return a.m_Opcode == b.m_Opcode && a.m_Device == b.m_Device &&
@@ -35,17 +36,10 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr uint16_t kOpen = StateDeviceAttached | StateDeviceEnabled;
-constexpr DWORD kEventPluggedIn = 0x40000001;
-constexpr DWORD kEventPipeOpened = 0x40000003;
-constexpr DWORD kEventPipeClosed = 0x40000004;
 
 std::vector<uint8_t> BallReport(int tz) {
   const int r[6] = {0, 0, tz, 0, 0, 0};
-  uint64_t bits = 0;
-  for (int k = 0; k < 6; ++k) bits |= (static_cast<uint64_t>(r[k]) & 0x3FF) << (10 * k);
-  std::vector<uint8_t> report(9, 0);
-  for (int i = 0; i < 8; ++i) report[1 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  return report;
+  return ::BallReport(r);
 }
 
 PipeMessage State(uint16_t device, uint16_t state, uint32_t buttons = 0) {
@@ -131,27 +125,18 @@ bool WaitUntil(DWORD timeoutMs, Done done) {
   }
 }
 
-class PipeServiceTest : public ServiceFixture {
+class PipeServiceTest : public SimulatedServiceTest {
  protected:
-  PipeServiceTest() : ServiceFixture(KESTRIN_SVC_SIM_EXE) {}
+  explicit PipeServiceTest(SimulatedDevice device = {L"KS00000000000101", 0x201, 0x101})
+      : SimulatedServiceTest(device) {}
   void SetUp() override {
-    ASSERT_TRUE(SimStart());
-    if (deviceAtStart_) {
-      ball_ = SimAddDevice(L"KS00000000000101", 0x201, 0x101);
-      ASSERT_GE(ball_, 0);
-      ASSERT_TRUE(SimPlug(ball_, 0) && SimPlug(ball_ + 1, 0));
-    }
-    ServiceFixture::SetUp();
+    SimulatedServiceTest::SetUp();
     if (HasFatalFailure()) return;
-    if (deviceAtStart_) {
-      ASSERT_TRUE(SimWaitOpen(ball_, 10000) && SimWaitOpen(ball_ + 1, 10000));
-    }
     ASSERT_TRUE(spy_.Attach(servicePid_)) << "the event spy does not load into the service";
   }
   void TearDown() override {
-    EXPECT_THAT(spy_.WithId(kEventPipeOpened), IsEmpty()) << "\"Pipe #%1 opened.\" is never written";
-    ServiceFixture::TearDown();
-    SimStop();
+    EXPECT_THAT(spy_.WithId(MSG_PIPE_OPENED), IsEmpty()) << "\"Pipe #%1 opened.\" is never written";
+    SimulatedServiceTest::TearDown();
   }
 
   std::unique_ptr<PipeTestClient> Connect() {
@@ -161,10 +146,7 @@ class PipeServiceTest : public ServiceFixture {
   }
 
   // Moves the ball (tz) or lets it go (0); the service's state follows.
-  bool Ball(int tz) {
-    auto report = BallReport(tz);
-    return SimSend(ball_, report.data(), static_cast<uint32_t>(report.size())) != 0;
-  }
+  bool Ball(int tz) { return SendReport(ball_, BallReport(tz)); }
 
   // Lines the service wrote to the debugger output that contain text.
   size_t ServiceLinesWith(const std::string& text) {
@@ -174,14 +156,12 @@ class PipeServiceTest : public ServiceFixture {
     return n;
   }
 
-  bool deviceAtStart_ = true;
-  int ball_ = -1;
   EventSpy spy_;
 };
 
 class PipeServiceWithoutDeviceTest : public PipeServiceTest {
  protected:
-  PipeServiceWithoutDeviceTest() { deviceAtStart_ = false; }
+  PipeServiceWithoutDeviceTest() : PipeServiceTest(kNoSimulatedDevice) {}
 };
 
 TEST_F(PipeServiceTest, NewClientsGetEveryDeviceAndAHotPlugIsLoggedOnce) {
@@ -190,18 +170,17 @@ TEST_F(PipeServiceTest, NewClientsGetEveryDeviceAndAHotPlugIsLoggedOnce) {
 
   int second = SimAddDevice(L"KS00000000000102", 0x201, 0x102);
   ASSERT_GE(second, 0);
-  ASSERT_TRUE(SimWaitNoticeListener(10000));
-  ASSERT_TRUE(SimPlug(second, 1) && SimPlug(second + 1, 1));
-  ASSERT_TRUE(SimWaitOpen(second, 10000) && SimWaitOpen(second + 1, 10000));
+  ASSERT_TRUE(HotPlug(second));
+  ASSERT_TRUE(WaitForDeviceOpen(second));
   // The newly opened device is the current one: its state goes out as device 1.
   EXPECT_THAT(first->ReceiveUntilQuiet(300), ElementsAre(State(1, kOpen)));
 
   auto late = Connect();
   // One message per slot, most recently opened first.
   EXPECT_THAT(late->ReceiveUntilQuiet(300), ElementsAre(State(2, kOpen), State(1, kOpen)));
-  ASSERT_TRUE(spy_.WaitFor(kEventPluggedIn, 1, 5000));
+  ASSERT_TRUE(spy_.WaitFor(MSG_DEVICE_PLUGGED_IN, 1, 5000));
   Sleep(200);
-  auto plugged = spy_.WithId(kEventPluggedIn);
+  auto plugged = spy_.WithId(MSG_DEVICE_PLUGGED_IN);
   ASSERT_EQ(plugged.size(), 1u);
   EXPECT_THAT(plugged[0].strings, IsEmpty());
 }
@@ -280,17 +259,17 @@ TEST_F(PipeServiceWithoutDeviceTest, ClosedClientsLogTheirPoolIndexOnceEach) {
   auto first = Connect();    // index 0; the listener moves to 1
   ASSERT_TRUE(served(first.get(), 1));
   first->Close();
-  ASSERT_TRUE(spy_.WaitFor(kEventPipeClosed, 1, 5000));
+  ASSERT_TRUE(spy_.WaitFor(MSG_PIPE_CLOSED, 1, 5000));
   auto second = Connect();   // the listener at 1; index 0 listens next
   ASSERT_TRUE(served(second.get(), 0));
   auto third = Connect();    // index 0 again
   ASSERT_TRUE(served(third.get(), 1));
   third->Close();
-  ASSERT_TRUE(spy_.WaitFor(kEventPipeClosed, 2, 5000));
+  ASSERT_TRUE(spy_.WaitFor(MSG_PIPE_CLOSED, 2, 5000));
   second->Close();
-  ASSERT_TRUE(spy_.WaitFor(kEventPipeClosed, 3, 5000));
+  ASSERT_TRUE(spy_.WaitFor(MSG_PIPE_CLOSED, 3, 5000));
   Sleep(200);
-  auto closed = spy_.WithId(kEventPipeClosed);
+  auto closed = spy_.WithId(MSG_PIPE_CLOSED);
   ASSERT_EQ(closed.size(), 3u);
   EXPECT_THAT(closed[0].strings, ElementsAre("0"));
   EXPECT_THAT(closed[1].strings, ElementsAre("0"));
@@ -334,7 +313,7 @@ TEST_F(PipeServiceTest, MalformedTrafficEndsNoOtherClientAndTheServiceRuns) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const size_t closedBefore = spy_.WithId(kEventPipeClosed).size();
+    const size_t closedBefore = spy_.WithId(MSG_PIPE_CLOSED).size();
     auto client = Connect();
     client->ReceiveUntilQuiet(100);
     client->SendBytes(c.bytes.data(), static_cast<DWORD>(c.bytes.size()));
@@ -348,9 +327,9 @@ TEST_F(PipeServiceTest, MalformedTrafficEndsNoOtherClientAndTheServiceRuns) {
     // A kept client's close is the normal end, logged once; a dropped one's
     // failed read is no such end and logs nothing.
     const size_t expected = closedBefore + (c.dropped ? 0 : 1);
-    spy_.WaitFor(kEventPipeClosed, expected, 2000);
+    spy_.WaitFor(MSG_PIPE_CLOSED, expected, 2000);
     Sleep(100);
-    EXPECT_EQ(spy_.WithId(kEventPipeClosed).size(), expected);
+    EXPECT_EQ(spy_.WithId(MSG_PIPE_CLOSED).size(), expected);
   }
   // A client that connects and vanishes at once.
   for (int i = 0; i < 5; ++i) Connect()->Close();

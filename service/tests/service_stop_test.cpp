@@ -11,30 +11,16 @@
 #include <vector>
 
 #include "pipe_client.h"
-#include "service_fixture.h"
-#include "sim_core.h"
+#include "simulated_service.h"
 
 namespace {
 
-class ServiceStopTest : public ServiceFixture {
+class ServiceStopTest : public SimulatedServiceTest {
  protected:
-  ServiceStopTest() : ServiceFixture(KESTRIN_SVC_SIM_EXE) {}
-  void SetUp() override {
-    ASSERT_TRUE(SimStart());
-    ball_ = SimAddDevice(L"KS00000000000078", 0x200, 0x78);
-    ASSERT_GE(ball_, 0);
-    ASSERT_TRUE(SimPlug(ball_, 0) && SimPlug(ball_ + 1, 0));
-    ServiceFixture::SetUp();
-  }
-  void TearDown() override {
-    ServiceFixture::TearDown();
-    SimStop();
-  }
-  int ball_ = -1;
+  ServiceStopTest() : SimulatedServiceTest({L"KS00000000000078", 0x200, 0x78}) {}
 };
 
 TEST_F(ServiceStopTest, StopWhileStreamingReleasesDeviceAndClientThenStops) {
-  ASSERT_TRUE(SimWaitOpen(ball_, 10000) && SimWaitOpen(ball_ + 1, 10000));
   PipeTestClient client;
   ASSERT_TRUE(client.Connect(5000)) << client.lastError();
 
