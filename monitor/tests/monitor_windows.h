@@ -61,6 +61,13 @@ struct ScreenShot {
     for (COLORREF c : pixels) n += predicate(c) ? 1 : 0;
     return n;
   }
+  // Pixels that differ from a shot of the same size (all of them otherwise).
+  int Differences(const ScreenShot& other) const {
+    if (other.pixels.size() != pixels.size()) return static_cast<int>(pixels.size());
+    int n = 0;
+    for (size_t i = 0; i < pixels.size(); ++i) n += pixels[i] != other.pixels[i] ? 1 : 0;
+    return n;
+  }
 };
 
 inline ScreenShot ShootClient(HWND window) {
