@@ -29,9 +29,6 @@ namespace {
 const char kInterfacePrefix[] = "\\\\?\\HID#Vid_15de&Pid_6000&MI_0";
 static_assert(sizeof kInterfacePrefix - 1 == kInterfacePrefixLength, "prefix length");
 
-// Call id of SetupDiGetClassDevsA in "%1() failed - %2".
-constexpr uint16_t kCallSetupDiGetClassDevs = 44;
-
 const uint16_t kDefaultSettings[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 constexpr ULONG kSerialBufferBytes = 50;  // what HidD_GetSerialNumberString is given
 constexpr size_t kSerialFieldChars = 20;
@@ -367,7 +364,7 @@ void EnumerateDevices() {
   HDEVINFO set = HidGetClassDevs(&HidInterfaceGuid, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) {
     // No list, no devices: hot plug may still bring some.
-    ReportCallFailure(kCallSetupDiGetClassDevs, GetLastError());
+    ReportNamedCallFailure("SetupDiGetClassDevsA", GetLastError());
     PoolFree(&entries);
     return;
   }

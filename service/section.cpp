@@ -26,11 +26,6 @@ uint8_t* g_View;                    // null when not mapped
 uint32_t g_ViewBytes;
 uint32_t g_LastRefusedSlot = 0xFFFFFFFF;  // one debug line per refused slot, not per batch
 
-// Calls without a call id of their own are named in the failure line.
-void ReportNamedCallFailure(const char* call, DWORD error) {
-  DebugPrintMessage(kMsgCallFailedService, call, FormatSystemError(error));
-}
-
 }  // namespace
 
 void BuildSharedMemorySecurity() {

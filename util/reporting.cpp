@@ -263,7 +263,11 @@ void DebugPrintMessageArray(UINT id, const DWORD_PTR* inserts) {
   SetLastError(lastError);
 }
 
-void ReportCallFailure(uint16_t callId, uint32_t error) {
+namespace {
+
+// The line "%1() failed - %2" with the call's name, or with its id when name
+// is null.
+void ReportFailure(uint16_t callId, const char* name, uint32_t error) {
   // A wrapper's caller reads the failed call's error after the report. Read
   // it before the first use of a thread-local: that may allocate the thread's
   // block and reset the last error.
@@ -274,20 +278,26 @@ void ReportCallFailure(uint16_t callId, uint32_t error) {
   }
   ++t_ReportDepth;
   LPSTR idText = nullptr;
-  FormatString(&idText, "%1!ld!", static_cast<unsigned long>(callId));
+  if (!name) FormatString(&idText, "%1!ld!", static_cast<unsigned long>(callId));
   // The system text is taken out of the thread's buffer: a nested report while
   // the line is formatted would otherwise free it under us.
   LPSTR systemText = FormatSystemError(error);
   t_SystemMessage = nullptr;
   t_SystemMessageLength = 0;
-  if (idText)
-    DebugPrintMessage(g_CallFailureMessageId, idText,
+  if (name || idText)
+    DebugPrintMessage(g_CallFailureMessageId, name ? name : static_cast<const char*>(idText),
                       systemText ? static_cast<const char*>(systemText) : kFormatFallback);
   if (idText) LocalFree(idText);
   if (systemText) LocalFree(systemText);
   --t_ReportDepth;
   SetLastError(lastError);
 }
+
+}  // namespace
+
+void ReportCallFailure(uint16_t callId, uint32_t error) { ReportFailure(callId, nullptr, error); }
+
+void ReportNamedCallFailure(const char* call, uint32_t error) { ReportFailure(0, call, error); }
 
 int SddlToSecurityDescriptor(LPCSTR first, LPCSTR second, PSECURITY_DESCRIPTOR* descriptor) {
   if (ConvertStringSecurityDescriptorToSecurityDescriptorA(first, SDDL_REVISION_1, descriptor,

@@ -105,6 +105,8 @@ int SetServiceStatusChecked(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS statu
 // ---- message routines ----
 // One line "%1() failed - %2" with the call id and the system text for error.
 void ReportCallFailure(uint16_t callId, uint32_t error);
+// The same line naming a call that has no id in the table ("MapViewOfFile").
+void ReportNamedCallFailure(const char* call, uint32_t error);
 // The finished line "[name] text\n" of string id with its inserts; LocalFree it.
 LPSTR FormatDebugLine(UINT id, const DWORD_PTR* inserts);
 void DebugPrintMessageArray(UINT id, const DWORD_PTR* inserts);

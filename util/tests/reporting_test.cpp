@@ -94,6 +94,16 @@ TEST_F(ReportingTest, FailedCloseHandleGivesExactlyOneLine) {
   EXPECT_THAT(OwnLines(), ElementsAre("[KestrinUtl] 4() failed - " + text + "\n"));
 }
 
+// A call without an id of its own is named in its line, which keeps the
+// caller's last error as the id form does.
+TEST_F(ReportingTest, CallWithoutAnIdIsNamedInItsLine) {
+  SetLastError(ERROR_NO_MORE_ITEMS);
+  ReportNamedCallFailure("SetupDiGetClassDevsA", ERROR_INVALID_FLAGS);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+  EXPECT_THAT(OwnLines(), ElementsAre("[KestrinUtl] SetupDiGetClassDevsA() failed - " +
+                                      SystemText(ERROR_INVALID_FLAGS) + "\n"));
+}
+
 TEST_F(ReportingTest, LinesCarryTheProgramName) {
   const char* const names[] = {nullptr, "KestrinSvc", "KestrinElf"};  // nullptr: the default
   for (const char* name : names) {

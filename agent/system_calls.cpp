@@ -1,0 +1,3 @@
+#include "system_calls.h"
+
+AgentSystemCalls AgentSystem = {::GetForegroundWindow, ::GetWindowThreadProcessId};
