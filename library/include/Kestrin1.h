@@ -4,3 +4,7 @@
 
 #include "kestrin1_api.h"
 #include "kestrin_connection.h"
+#include "spatial_math.h"
+#include "clarity.h"
+#include "agility.h"
+#include "kestrin_flat_data.h"
