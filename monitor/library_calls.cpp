@@ -1,7 +1,6 @@
 #include "library_calls.h"
 
 #include <windows.h>
-#include <GL/gl.h>
 
 #include "Kestrin1.h"
 
@@ -20,19 +19,13 @@ void CreateDevice() {
   (void)device;
 }
 
-// Stand-in until Kestrin1's view routine is linked: the same matrices the
-// library's orthographic view gives for this volume and camera.
 void ApplyMonitorView(unsigned width, unsigned height) {
-  float w = static_cast<float>(width), h = static_cast<float>(height);
-  float half = 100.0f * 0.5f;
-  float halfW = w > h ? (w / h) * half : half;
-  float halfH = w > h ? half : (h / w) * half;
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(-halfW, halfW, -halfH, halfH, 1.0, 200.0);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glTranslatef(0.0f, 0.0f, -80.0f);
+  using Kestrin1::CClarity;
+  static const CClarity::AViewVolume kView = {0, 0.0f, 0.0f, -50.0f, 100.0f, -1.0f, -200.0f};
+  // No rotation, placed at (0, 0, 80): its inverse is the model-view matrix.
+  static const CClarity::AMat43f kCamera = {
+      {{{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}}}, {0.0f, 0.0f, 80.0f}};
+  CClarity::ApplyView(static_cast<float>(width), static_cast<float>(height), kView, kCamera);
 }
 
 }  // namespace monitor
