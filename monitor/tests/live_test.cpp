@@ -1,11 +1,13 @@
-// KestrinMonitor.exe against the running service on a simulated device: the
-// resting scene, the scene while the ball moves, and the end of the program
-// when the service goes away. Frames are read from the screen.
+// KestrinMonitor.exe against the running suite: the service on a simulated
+// device and the session agent, which the monitor's library connection
+// starts. The resting scene, the scene while the ball moves, and the end of
+// the program when the service goes away; frames are read from the screen.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
+#include "agent_install.h"
 #include "report_bytes.h"
 #include "running_monitor.h"
 #include "simulated_service.h"
@@ -15,6 +17,8 @@ namespace {
 
 class MonitorLiveTest : public SimulatedServiceTest {
  protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(InstallAgent(KESTRIN_ELF_EXE)); }
+
   // Pushes and twists the ball, one report every 20 ms, until stopped.
   void StartMoving() {
     moving_ = true;
@@ -34,6 +38,7 @@ class MonitorLiveTest : public SimulatedServiceTest {
   }
   void TearDown() override {
     StopMoving();
+    EXPECT_TRUE(StopAgent());
     SimulatedServiceTest::TearDown();
   }
 
@@ -47,6 +52,7 @@ TEST_F(MonitorLiveTest, RestMotionRestThenEndsWithTheService) {
   ASSERT_TRUE(window);
   EXPECT_FALSE(FindMonitorBox()) << BoxText(FindMonitorBox());
   ExpectMonitorPlacement(window);
+  EXPECT_TRUE(WaitForWindow(FindAgentWindow, 10000)) << "the library started the agent";
 
   Sleep(600);
   ScreenShot rest = ShootClient(window);

@@ -4,13 +4,21 @@
 
 #include <thread>
 
+#include "agent_install.h"
 #include "fake_service.h"
 #include "running_monitor.h"
 
 namespace monitor {
 namespace {
 
-TEST(MonitorProgram, WithoutTheServiceSaysSoForPipeAndSectionThenDrawsTheRestingScene) {
+// The monitor's library connection starts the agent when one is installed
+// (another test may have installed it); none is left running.
+class MonitorProgram : public ::testing::Test {
+ protected:
+  void TearDown() override { EXPECT_TRUE(StopAgent()); }
+};
+
+TEST_F(MonitorProgram, WithoutTheServiceSaysSoForPipeAndSectionThenDrawsTheRestingScene) {
   ASSERT_FALSE(FindMonitorWindow()) << "a monitor is running already";
   RunningMonitor monitor;
   HWND previous = nullptr;
@@ -42,7 +50,7 @@ TEST(MonitorProgram, WithoutTheServiceSaysSoForPipeAndSectionThenDrawsTheResting
   EXPECT_EQ(result.exitCode, 0u);
 }
 
-TEST(MonitorProgram, EndsWhenThePipeBreaks) {
+TEST_F(MonitorProgram, EndsWhenThePipeBreaks) {
   FakeService service;
   ASSERT_TRUE(service.ready());
   RunningMonitor monitor;
