@@ -3,6 +3,8 @@
 # up a private Wine prefix, then installs and starts the Kestrin service
 # through the service control manager, shows that it runs and what it writes
 # to the debugger output, stops and removes it, and shuts Wine down.
+# It runs the programs of the x64 build (build/win64), which every machine
+# runs, and says so.
 #   ./demo.sh
 # KESTRIN_BUILD and KESTRIN_DISPLAY choose the build folder and X display
 # (see scripts/common.sh).
@@ -11,25 +13,30 @@ set -uo pipefail
 set -e
 kestrin_prepare
 
-WIN32="$KESTRIN_BUILD/win32"
-SERVICE="$WIN32/service/KestrinSvc.exe"
-STATUS="$WIN32/testing/KestrinServiceStatus.exe"
-DEBUG_LOG="$WIN32/testing/KestrinDebugLog.exe"
+DEMO_BUILD=win64
+BIN="$KESTRIN_BUILD/$DEMO_BUILD"
+SERVICE="$BIN/service/KestrinSvc.exe"
+STATUS="$BIN/testing/KestrinServiceStatus.exe"
+DEBUG_LOG="$BIN/testing/KestrinDebugLog.exe"
 LOG="$KESTRIN_BUILD/demo-debug.log"
-SIM_SERVICE="$WIN32/service/KestrinSvcSim.exe"
-DEVICE_SIM="$WIN32/testing/KestrinDeviceSim.exe"
-PEEK="$WIN32/testing/KestrinMotionPeek.exe"
-PIPE_CLIENT="$WIN32/testing/KestrinPipeClient.exe"
+SIM_SERVICE="$BIN/service/KestrinSvcSim.exe"
+DEVICE_SIM="$BIN/testing/KestrinDeviceSim.exe"
+PEEK="$BIN/testing/KestrinMotionPeek.exe"
+PIPE_CLIENT="$BIN/testing/KestrinPipeClient.exe"
 PIPE_LOG="$KESTRIN_BUILD/demo-pipe.log"
 RECORDING="$KESTRIN_ROOT/testing/devsim/recordings/default.kds"
 export WINEDEBUG=-all
+
+# The build's Wine runner, as a command (not a function), so that $! of a
+# program started in the background is the program itself.
+RUN=("$KESTRIN_ROOT/testing/wine-run.sh" "$(kestrin_arch "$DEMO_BUILD")")
 
 monitor_pid=""
 sim_pid=""
 finish() {
   # Never leave an automatic-start service behind: it would start with every
   # later Wine session of this prefix.
-  wine "$SERVICE" -u >/dev/null 2>&1 || true
+  "${RUN[@]}" "$SERVICE" -u >/dev/null 2>&1 || true
   if [ -n "$sim_pid" ]; then
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
@@ -42,51 +49,53 @@ finish() {
 }
 trap finish EXIT
 kestrin_wine_up
+say "the Windows $(kestrin_arch "$DEMO_BUILD") programs of $BIN"
+if [ -n "$KESTRIN_UNRUN_REASON" ]; then say "(the x86 build does not run here: $KESTRIN_UNRUN_REASON)"; fi
 
 say "debug output of every program in the prefix goes to $LOG"
-wine "$DEBUG_LOG" >"$LOG" 2>&1 &
+"${RUN[@]}" "$DEBUG_LOG" >"$LOG" 2>&1 &
 monitor_pid=$!
 sleep 3  # the monitor owns the debug-output buffer once it has started
 
-wine "$SERVICE" -u >/dev/null 2>&1 || true  # a service left by an earlier run
+"${RUN[@]}" "$SERVICE" -u >/dev/null 2>&1 || true  # a service left by an earlier run
 
 say "KestrinSvc.exe -i -v: install and start the service"
-wine "$SERVICE" -i -v
+"${RUN[@]}" "$SERVICE" -i -v
 sleep 1
 
 say "the service as the service control manager sees it"
 # Its texts are in the ANSI code page (the description's registered mark).
-wine "$STATUS" | iconv -f WINDOWS-1252 -t UTF-8
+"${RUN[@]}" "$STATUS" | iconv -f WINDOWS-1252 -t UTF-8
 
 say "a user control code (200): the service writes one debug line and runs on"
-wine "$STATUS" control 200
+"${RUN[@]}" "$STATUS" control 200
 say "a pause: the manager refuses it (the service does not accept pause)"
-wine "$STATUS" control 2 || true
+"${RUN[@]}" "$STATUS" control 2 || true
 
 say "stop, then KestrinSvc.exe -u: remove it"
-wine "$STATUS" stop
-wine "$SERVICE" -u && echo "removed"
-wine "$STATUS" || true
+"${RUN[@]}" "$STATUS" stop
+"${RUN[@]}" "$SERVICE" -u && echo "removed"
+"${RUN[@]}" "$STATUS" || true
 
 say "KestrinSvcSim.exe: the same service with the device simulator in place of the HID driver"
 # KestrinDeviceSim plays the default recording (a few seconds of pushes,
 # twists and scroll-hat moves); KestrinMotionPeek reads record 1 of the
 # section as every client does.
-wine "$DEVICE_SIM" "$(winepath -w "$RECORDING")" &
+"${RUN[@]}" "$DEVICE_SIM" "$(kestrin_winpath "$RECORDING")" &
 sim_pid=$!
 sleep 1
-wine "$SIM_SERVICE" -i
+"${RUN[@]}" "$SIM_SERVICE" -i
 # A pipe client, as the session agent is one: it prints the state messages
 # the service sends while the recording plays, and sends a settings change
 # (pan 0x9000, vertical-axis convention 1) that shows up in record 1.
-wine "$PIPE_CLIENT" -t 6000 -r -l 0x9000 0x8000 0x8000 0x8000 -f 1 >"$PIPE_LOG" 2>&1 &
+"${RUN[@]}" "$PIPE_CLIENT" -t 6000 -r -l 0x9000 0x8000 0x8000 0x8000 -f 1 >"$PIPE_LOG" 2>&1 &
 pipe_pid=$!
 say "what a reader of record 1 sees, once a second"
-wine "$PEEK" 6 1000
+"${RUN[@]}" "$PEEK" 6 1000
 wait "$pipe_pid" 2>/dev/null || true
 say "what the pipe client received and sent (\\\\.\\pipe\\KestrinPipe)"
 cat "$PIPE_LOG"
-wine "$SIM_SERVICE" -u && echo "removed"
+"${RUN[@]}" "$SIM_SERVICE" -u && echo "removed"
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 

@@ -1,9 +1,18 @@
-# Shared by test.sh and demo.sh: installs what is missing, builds both trees,
-# and brings a private Wine prefix (and an X server for windows and OpenGL)
-# up and down. Sourced, not run.
+# Shared by test.sh, demo.sh and bench.sh: installs what is missing, builds
+# the three trees, finds out which Windows builds this machine runs, and brings
+# a private Wine prefix (and an X server for windows and OpenGL) up and down.
+# Sourced, not run.
 #
-# KESTRIN_BUILD   build folder (default: build/ beside this tree)
-# KESTRIN_DISPLAY X display number for the private Xvfb (default: 87)
+# KESTRIN_BUILD    build folder (default: build/ beside this tree)
+# KESTRIN_DISPLAY  X display number for the private Xvfb (default: 87)
+# KESTRIN_NO_32BIT set to 1 to act as on a machine that cannot run 32-bit
+#                  programs: Wine's 32-bit loader, /usr/bin/wine, wineboot and
+#                  winepath then fail with "Exec format error" for these
+#                  scripts and their tests
+#
+# The trees: build/win32 (Windows x86), build/win64 (Windows x64), both built
+# on every machine, and build/native (the code without windows.h, under the
+# sanitizers).
 
 KESTRIN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KESTRIN_BUILD=${KESTRIN_BUILD:-$KESTRIN_ROOT/build}
@@ -13,19 +22,56 @@ export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko prompts
 export DISPLAY=":$KESTRIN_DISPLAY"
 JOBS=$(nproc 2>/dev/null || echo 4)
 
+# Wine's two loaders. /usr/bin/wine, wineboot and winepath all go through the
+# 32-bit one, so nothing here calls them: x64 programs start with the 64-bit
+# loader itself (testing/wine-run.sh).
+export KESTRIN_WINE32=${KESTRIN_WINE32:-/usr/lib/wine/wine}
+export KESTRIN_WINE64=${KESTRIN_WINE64:-/usr/lib/wine/wine64}
+KESTRIN_WINDOWS_BUILDS="win32 win64"
+
 say() { printf '== %s\n' "$*"; }
+
+# The Windows architecture of a build folder's programs: x86 or x64.
+kestrin_arch() {
+  case "$1" in
+    win32) echo x86 ;;
+    win64) echo x64 ;;
+    *) echo "unknown Windows build '$1'" >&2; return 2 ;;
+  esac
+}
+
+# kestrin_run BUILD PROGRAM ARGS...: runs a Windows program with the Wine
+# loader of that build (win32 or win64).
+kestrin_run() {
+  local arch
+  arch=$(kestrin_arch "$1") || return 2
+  shift
+  "$KESTRIN_ROOT/testing/wine-run.sh" "$arch" "$@"
+}
+
+# The Windows path of a Unix path, as Wine sees it (the Unix root is drive
+# Z:); no winepath, which needs the 32-bit loader.
+kestrin_winpath() {
+  local path
+  path=$(realpath -m "$1")
+  printf 'Z:%s\n' "${path//\//\\}"
+}
 
 kestrin_install() {
   local need=()
   command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   command -v Xvfb >/dev/null || need+=(xvfb)
   command -v xwd >/dev/null || need+=(x11-apps)
   command -v convert >/dev/null || need+=(imagemagick)
-  dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386 wine64)
+  # Both loaders: the 32-bit one installs even where it cannot run.
+  { dpkg -s wine32:i386 && dpkg -s wine64; } >/dev/null 2>&1 || need+=(wine wine32:i386 wine64)
+  # OpenGL for the programs of each architecture.
   dpkg -s libgl1-mesa-dri:i386 >/dev/null 2>&1 || need+=(mesa-utils libgl1:i386 libgl1-mesa-dri:i386)
+  dpkg -s libgl1-mesa-dri:amd64 >/dev/null 2>&1 || need+=(libgl1:amd64 libgl1-mesa-dri:amd64)
   [ ${#need[@]} -eq 0 ] && return 0
   say "installing ${need[*]}"
   local sudo=""
@@ -36,29 +82,78 @@ kestrin_install() {
 }
 
 kestrin_build() {
-  say "building (Win32, MinGW-w64 i686)"
-  cmake -S "$KESTRIN_ROOT" -B "$KESTRIN_BUILD/win32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_TOOLCHAIN_FILE="$KESTRIN_ROOT/cmake/mingw-i686.cmake" >/dev/null
-  cmake --build "$KESTRIN_BUILD/win32" -j "$JOBS" -- --no-print-directory >/dev/null
+  local build toolchain
+  for build in $KESTRIN_WINDOWS_BUILDS; do
+    case "$build" in
+      win32) toolchain=mingw-i686 ;;
+      win64) toolchain=mingw-x86_64 ;;
+    esac
+    say "building ($build: Windows $(kestrin_arch "$build"), MinGW-w64 ${toolchain#mingw-})"
+    cmake -S "$KESTRIN_ROOT" -B "$KESTRIN_BUILD/$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+          -DCMAKE_TOOLCHAIN_FILE="$KESTRIN_ROOT/cmake/$toolchain.cmake" >/dev/null
+    cmake --build "$KESTRIN_BUILD/$build" -j "$JOBS" -- --no-print-directory >/dev/null
+  done
   say "building (native, sanitizers)"
   cmake -S "$KESTRIN_ROOT" -B "$KESTRIN_BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$KESTRIN_BUILD/native" -j "$JOBS" -- --no-print-directory >/dev/null
 }
 
-# Installs what is missing and builds both trees; a failure of either ends the
-# calling script (call it as a plain command, not inside a condition).
+# With KESTRIN_NO_32BIT=1: stand-ins for the 32-bit loader and the commands
+# that go through it, failing as they do on a machine without 32-bit
+# execution.
+kestrin_pretend_no_32bit() {
+  local bin="$KESTRIN_BUILD/no-32bit"
+  mkdir -p "$bin"
+  local name
+  for name in wine wine32 wine-stable wineboot winepath winecfg; do
+    cat >"$bin/$name" <<EOF
+#!/bin/sh
+echo "$name: cannot execute binary file: Exec format error (KESTRIN_NO_32BIT=1)" >&2
+exit 126
+EOF
+    chmod +x "$bin/$name"
+  done
+  export PATH="$bin:$PATH"
+  export KESTRIN_WINE32="$bin/wine32"
+}
+
+# Finds out which Windows builds this machine runs by starting the 32-bit
+# loader. Sets KESTRIN_RUN_BUILDS (the builds whose programs run here, x64
+# last) and, when the x86 build cannot run, KESTRIN_UNRUN_REASON.
+kestrin_detect_machine() {
+  [ "${KESTRIN_NO_32BIT:-0}" = 1 ] && kestrin_pretend_no_32bit
+  local out
+  KESTRIN_UNRUN_REASON=""
+  if out=$("$KESTRIN_WINE32" --version 2>&1); then
+    KESTRIN_RUN_BUILDS="win32 win64"
+  else
+    KESTRIN_RUN_BUILDS="win64"
+    KESTRIN_UNRUN_REASON="this machine cannot run 32-bit programs ($KESTRIN_WINE32 --version: $(printf '%s' "$out" | tail -n 1))"
+  fi
+}
+
+# kestrin_runs BUILD: true when this machine runs that build's programs.
+kestrin_runs() { [[ " $KESTRIN_RUN_BUILDS " == *" $1 "* ]]; }
+
+# Installs what is missing, builds the trees and finds out what the machine
+# runs; a failure ends the calling script (call it as a plain command, not
+# inside a condition).
 kestrin_prepare() {
   local errexit=+e
   [[ $- == *e* ]] && errexit=-e
   set -e
   kestrin_install
   kestrin_build
+  kestrin_detect_machine
   set $errexit
 }
 
 # Starts the X server, the prefix's wineserver (persistent, so every program
 # after the first starts in milliseconds) and Wine's own background programs
 # with their output in a log of their own, so they never hold a test's pipe.
+# Everything goes through the 64-bit loader, which runs on every machine: the
+# prefix is a 64-bit one, with 32-bit support (WoW64) where the 32-bit loader
+# runs.
 kestrin_wine_up() {
   # A display whose server still runs is reused; a stale socket or lock left
   # by a server that died is cleared first.
@@ -73,14 +168,15 @@ kestrin_wine_up() {
   mkdir -p "$WINEPREFIX"
   if ! [ -f "$WINEPREFIX/system.reg" ]; then
     say "creating the Wine prefix $WINEPREFIX"
-    WINEDEBUG=-all wineboot -i >"$KESTRIN_BUILD/wineboot.log" 2>&1
+    WINEDEBUG=-all kestrin_run win64 wineboot -i >"$KESTRIN_BUILD/wineboot.log" 2>&1
     # Let the set-up's own server and its services end first: a service
     # manager left over from the set-up never starts a service (every start
     # times out with 1053).
     wineserver -w
   fi
   wineserver -p
-  WINEDEBUG=-all,warn+debugstr,trace+eventlog wine cmd /c exit >"$KESTRIN_BUILD/wine-start.log" 2>&1 &
+  WINEDEBUG=-all,warn+debugstr,trace+eventlog kestrin_run win64 cmd /c exit \
+    >"$KESTRIN_BUILD/wine-start.log" 2>&1 &
   wait $! || true
 }
 

@@ -16,6 +16,7 @@
 #include "hid_access.h"
 #include "messages.h"
 #include "motion_section.h"
+#include "motion_stages.h"
 #include "reporting.h"
 #include "resource.h"
 #include "service_private.h"
@@ -29,7 +30,6 @@ namespace {
 const char kInterfacePrefix[] = "\\\\?\\HID#Vid_15de&Pid_6000&MI_0";
 static_assert(sizeof kInterfacePrefix - 1 == kInterfacePrefixLength, "prefix length");
 
-const uint16_t kDefaultSettings[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 constexpr ULONG kSerialBufferBytes = 50;  // what HidD_GetSerialNumberString is given
 constexpr size_t kSerialFieldChars = 20;
 constexpr size_t kArrivalNameBytes = 1024;
@@ -102,7 +102,7 @@ void InitDevices() {
   PoolInit(&DeviceTable, sizeof(DeviceSlot));
   if (DeviceTable.capacity && DeviceTable.capacity < kDeviceSlotRecords)
     PoolGrow(&DeviceTable, static_cast<uint16_t>(kDeviceSlotRecords - DeviceTable.capacity));
-  SetGains(0, kDefaultSettings);  // device number 0 counts as the first device
+  SetGains(0, kDefaultSpeedSettings);  // device number 0 counts as the first device
   CurrentSlot = -1;
   __atomic_store_n(&ArrivalsClosed, 0, __ATOMIC_SEQ_CST);
   HidStartArrivalNotices();
@@ -222,7 +222,7 @@ DeviceSlot* AllocDeviceSlot(InterfacePathBlock* ball, InterfacePathBlock* scroll
   slot->m_Scroll.m_Path = scroll;
   slot->m_Ball.m_Handle = INVALID_HANDLE_VALUE;
   slot->m_Scroll.m_Handle = INVALID_HANDLE_VALUE;
-  SetGains(static_cast<uint16_t>(index + 1), kDefaultSettings);
+  SetGains(static_cast<uint16_t>(index + 1), kDefaultSpeedSettings);
   return slot;
 }
 

@@ -3,13 +3,20 @@
 // tests call beyond the prototypes in service_private.h.
 #pragma once
 #include <windows.h>
+#include <setupapi.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "device_slot.h"
 
 // "\\?\HID#Vid_15de&Pid_6000&MI_0": character 30 after it names the interface.
 constexpr size_t kInterfacePrefixLength = 30;
-constexpr uint32_t kInterfaceBlockSize = 5;  // the detail record's cbSize, 32-bit
+// The detail record's cbSize: the size of the record's fixed part, which
+// SetupDiGetDeviceInterfaceDetailA checks (5 on x86, 8 on x64: padding).
+constexpr uint32_t kInterfaceBlockSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+static_assert(offsetof(InterfacePathBlock, m_Path) ==
+                  offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath),
+              "an interface path block is a detail record");
 // Records of the device table, made at start; the table never grows.
 constexpr uint16_t kDeviceSlotRecords = 32;
 

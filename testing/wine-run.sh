@@ -1,7 +1,24 @@
 #!/bin/sh
-# Runs one Windows program under Wine for ctest and test discovery: the
-# prefix comes from $WINEPREFIX (set by test.sh), Wine's own chatter is off
+# Runs one Windows program under Wine for ctest and test discovery:
+#   wine-run.sh x86|x64 PROGRAM ARGS...
+# An x64 program starts with Wine's 64-bit loader itself, never through
+# /usr/bin/wine (the 32-bit loader, which cannot run on every machine). The
+# prefix comes from $WINEPREFIX (set by test.sh); Wine's own chatter is off
 # unless the caller asks for a channel with $WINEDEBUG.
 : "${WINEDEBUG:=-all}"
 export WINEDEBUG
-exec wine "$@"
+arch=$1
+shift
+case "$arch" in
+  x64)
+    # Wine starts a child of the other architecture with the loader named
+    # after this one ("wine64" less its "64").
+    WINELOADER=${KESTRIN_WINE64:-/usr/lib/wine/wine64}
+    export WINELOADER
+    exec "$WINELOADER" "$@" ;;
+  x86)
+    WINELOADER=${KESTRIN_WINE32:-/usr/lib/wine/wine}
+    export WINELOADER
+    exec "$WINELOADER" "$@" ;;
+  *) echo "wine-run.sh: unknown architecture '$arch' (x86 or x64)" >&2; exit 2 ;;
+esac

@@ -27,7 +27,6 @@ constexpr int kSeconds = 30;
 constexpr uint32_t kRate = 1000;  // reports a second, on each interface
 constexpr uint32_t kReports = kSeconds * kRate;
 constexpr int kReaders = 4;
-const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 
 // The feed and what the service must publish after each report.
 struct Feed {
@@ -45,7 +44,7 @@ void AppendState(std::string* bytes, const int32_t* sums, const int16_t* values)
 // a fresh slot applied to each.
 void BuildFeed(Feed* feed, int32_t ballSums[6], int32_t scrollSums[2]) {
   int16_t gains[4];
-  GainsFromSettings(gains, kDefaults);
+  GainsFromSettings(gains, kDefaultSpeedSettings);
   float state[3] = {};
   uint32_t counts[2] = {kReports, kReports};
   feed->m_TableBytes.assign(reinterpret_cast<const char*>(counts), sizeof counts);

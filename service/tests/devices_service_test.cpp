@@ -20,7 +20,6 @@
 
 namespace {
 
-const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 
 // What the reader printed: "ball COUNT MOVING v0..v5 s0..s5 scroll COUNT MOVING x y sx sy".
 struct Seen {
@@ -64,7 +63,7 @@ TEST_F(DevicesServiceTest, ReaderProcessSeesExactlyWhatTheMotionChainGives) {
   // The service's chain for a fresh slot: default gains, rest zone 75 (a
   // 16-character serial without a stored setting), vertical axis 0.
   int16_t gains[4];
-  GainsFromSettings(gains, kDefaults);
+  GainsFromSettings(gains, kDefaultSpeedSettings);
   float state[3] = {};
   int32_t sums[6] = {};
   int16_t last[6] = {};

@@ -28,7 +28,6 @@
 namespace {
 
 constexpr DWORD kWaitMs = 3000;
-const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 
 std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts) {
   std::vector<uint8_t> all;
@@ -46,7 +45,7 @@ struct BallModel {
   float m_State[3] = {};
   int16_t m_Gains[4];
   uint8_t m_RestZone;
-  BallModel(uint8_t restZone) : m_RestZone(restZone) { GainsFromSettings(m_Gains, kDefaults); }
+  BallModel(uint8_t restZone) : m_RestZone(restZone) { GainsFromSettings(m_Gains, kDefaultSpeedSettings); }
   int Process(const std::vector<uint8_t>& report, int16_t out[6]) {
     memset(out, 0, 6 * sizeof(int16_t));
     bool any = false;

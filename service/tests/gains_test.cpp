@@ -7,11 +7,10 @@
 
 #include "device_slot.h"
 #include "motion_section.h"
+#include "motion_stages.h"
 #include "service_private.h"
 
 namespace {
-
-const uint16_t kDefaults[4] = {0x8000, 0x8000, 0x8000, 0x8000};
 
 class GainsTest : public testing::Test {
  protected:
@@ -67,7 +66,7 @@ TEST_F(GainsTest, DeviceNumbersAddressTheirSlot) {
     memset(Slot(0)->m_Gains, 0, sizeof Slot(0)->m_Gains);
     memset(Slot(1)->m_Gains, 0, sizeof Slot(1)->m_Gains);
     Slot(0)->m_AxisConvention = Slot(1)->m_AxisConvention = 0;
-    SetGains(c.device, kDefaults);
+    SetGains(c.device, kDefaultSpeedSettings);
     SetAxisConvention(c.device, 1);
     const uint16_t other = c.slot == 0 ? 1 : 0;
     EXPECT_EQ(256, Slot(c.slot)->m_Gains[0]);
@@ -85,7 +84,7 @@ TEST_F(GainsTest, DeviceNumbersAddressTheirSlot) {
 
 TEST_F(GainsTest, NumbersWithoutADeviceChangeNoSlot) {
   // At start-up, before any device: the first slot does not exist yet.
-  SetGains(0, kDefaults);
+  SetGains(0, kDefaultSpeedSettings);
   SetAxisConvention(0, 1);
   EXPECT_EQ(0, DeviceTable.count);
   EXPECT_TRUE(AllZero(DeviceTable.records, DeviceTable.capacity * sizeof(DeviceSlot)));
@@ -94,16 +93,16 @@ TEST_F(GainsTest, NumbersWithoutADeviceChangeNoSlot) {
   AllocSlot();
   AllocSlot();
   PoolRelease(&DeviceTable, 1);
-  SetGains(2, kDefaults);
+  SetGains(2, kDefaultSpeedSettings);
   SetAxisConvention(2, 1);
-  SetGains(9, kDefaults);
-  SetGains(0xFFFF, kDefaults);
+  SetGains(9, kDefaultSpeedSettings);
+  SetGains(0xFFFF, kDefaultSpeedSettings);
   SetAxisConvention(0xFFFF, 1);
   EXPECT_TRUE(AllZero(Slot(1), sizeof(DeviceSlot)));
   EXPECT_TRUE(AllZero(Slot(0), sizeof(DeviceSlot)));
   // Released slots are used again and then take settings.
   ASSERT_EQ(Slot(1), AllocSlot());
-  SetGains(2, kDefaults);
+  SetGains(2, kDefaultSpeedSettings);
   EXPECT_EQ(256, Slot(1)->m_Gains[2]);
 }
 
@@ -129,8 +128,8 @@ TEST_F(GainsTest, WithTheSectionMappedTheRecordShowsTheSettings) {
   memset(second, 0, sizeof *second);
 
   // Before any device (service start): the record still shows the settings.
-  SetGains(0, kDefaults);
-  EXPECT_EQ(0, memcmp(kDefaults, first->m_LogFactors, sizeof kDefaults));
+  SetGains(0, kDefaultSpeedSettings);
+  EXPECT_EQ(0, memcmp(kDefaultSpeedSettings, first->m_LogFactors, sizeof kDefaultSpeedSettings));
 
   AllocSlot();
   AllocSlot();
@@ -139,7 +138,7 @@ TEST_F(GainsTest, WithTheSectionMappedTheRecordShowsTheSettings) {
   SetAxisConvention(2, 1);
   EXPECT_EQ(0, memcmp(settings, second->m_LogFactors, sizeof settings));
   EXPECT_EQ(1, second->m_Flags);
-  EXPECT_EQ(0, memcmp(kDefaults, first->m_LogFactors, sizeof kDefaults));
+  EXPECT_EQ(0, memcmp(kDefaultSpeedSettings, first->m_LogFactors, sizeof kDefaultSpeedSettings));
   EXPECT_EQ(0, first->m_Flags);
   SetGains(1, settings);
   SetAxisConvention(0, 1);

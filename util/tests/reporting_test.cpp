@@ -29,7 +29,9 @@ const HKEY kBogusKey = reinterpret_cast<HKEY>(0xBAD0);
 constexpr DWORD kNoTextError = 0x2000FFFF;  // a customer code: the system has no text
 // Sizes no allocation can satisfy; volatile so the compiler does not judge the calls.
 volatile size_t g_Huge = static_cast<size_t>(-16);
-volatile size_t g_Half = 0x10000;
+// Half the bits of a size: calloc(g_Half, g_Half) overflows in either build
+// (0x10000 squared is 4 GiB, which an x64 process may well get).
+volatile size_t g_Half = size_t{1} << (sizeof(size_t) * 4);
 
 // The system's text for error as a report shows it: without the trailing
 // line break, or the fallback when the system has none.
@@ -600,7 +602,12 @@ TEST(ConcurrentFormattingTest, EachThreadKeepsItsOwnSystemText) {
 using FormatMessageFn = DWORD(WINAPI*)(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, va_list*);
 // The program's import slot of FormatMessageA: every call in this program,
 // the reporting module's included, goes through it.
+// Its symbol carries the stdcall decoration on x86 only.
+#ifdef _WIN64
+extern "C" FormatMessageFn g_FormatMessageImport __asm__("__imp_FormatMessageA");
+#else
 extern "C" FormatMessageFn g_FormatMessageImport __asm__("__imp__FormatMessageA@28");
+#endif
 
 // Replaces FormatMessageA for one scope: it fails for system texts, or for
 // everything, and counts the calls.
