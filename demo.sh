@@ -101,10 +101,17 @@ sim_pid=""
 
 # ---- the motion monitor ----
 say "KestrinMonitor.exe: the live ball motion while the default recording plays"
-# The service on the simulated device again, then the monitor; screenshots of
-# its window (topmost at 150, 150) are taken from the X server while the
-# recording plays and after it ends, when the ball rests.
-MONITOR="$WIN32/monitor/KestrinMonitor.exe"
+# The service on the simulated device again, then the monitor, whose library
+# connection starts the session agent from the program-files folder;
+# screenshots of its window (topmost at 150, 150) are taken from the X server
+# while the recording plays and after it ends, when the ball rests.
+MONITOR="$BIN/monitor/KestrinMonitor.exe"
+AGENT="$BIN/agent/KestrinElf.exe"
+# Where a 64-bit and a 32-bit client look for the agent.
+for folder in "Program Files" "Program Files (x86)"; do
+  mkdir -p "$WINEPREFIX/drive_c/$folder/Pellmor Vastine/Kestrin"
+  cp "$AGENT" "$WINEPREFIX/drive_c/$folder/Pellmor Vastine/Kestrin/KestrinElf.exe"
+done
 SHOTS="$KESTRIN_BUILD/demo-monitor"
 rm -rf "$SHOTS" && mkdir -p "$SHOTS/frames"
 shoot() { xwd -root -silent | convert xwd:- -crop 124x143+146+146 +repage "$1"; }
@@ -115,11 +122,11 @@ spinner_green() {
   convert "$1" -crop 24x24+4+112 +repage txt:- |
     awk -F'[(),]' 'NR > 1 && $4 > 120 && $3 < 60 && $5 < 60 { n++ } END { print n + 0 }'
 }
-wine "$DEVICE_SIM" "$(winepath -w "$RECORDING")" &
+"${RUN[@]}" "$DEVICE_SIM" "$(kestrin_winpath "$RECORDING")" &
 sim_pid=$!
 sleep 1
-wine "$SIM_SERVICE" -i
-wine "$MONITOR" &
+"${RUN[@]}" "$SIM_SERVICE" -i
+"${RUN[@]}" "$MONITOR" &
 motion_monitor_pid=$!
 for i in $(seq -w 1 24); do
   sleep 0.25
@@ -145,9 +152,10 @@ else
 fi
 echo "at rest:   $SHOTS/monitor-rest.png (red spinner)"
 echo "all frames taken while the recording played: $SHOTS/frames"
-wine "$SIM_SERVICE" -u && echo "service removed"
+"${RUN[@]}" "$SIM_SERVICE" -u && echo "service removed"
 # Its pipe is broken now: the monitor ends by itself.
 wait "$motion_monitor_pid" 2>/dev/null && echo "the monitor ended with the service's pipe"
+"${RUN[@]}" "$AGENT" -k && echo "the agent was asked to quit (KestrinElf.exe -k)"
 
 sleep 1
 say "debug lines received (process id, text)"
