@@ -196,14 +196,11 @@ void CreatePalette(HDC dc) {
   if (!palette) return;
   palette->palVersion = 0x300;
   palette->palNumEntries = static_cast<WORD>(entries);
-  int redMask = (1 << format.cRedBits) - 1;
-  int greenMask = (1 << format.cGreenBits) - 1;
-  int blueMask = (1 << format.cBlueBits) - 1;
   for (int i = 0; i < entries; ++i) {
     PALETTEENTRY& entry = palette->palPalEntry[i];
-    entry.peRed = static_cast<BYTE>(((i >> format.cRedShift) & redMask) * 255 / redMask);
-    entry.peGreen = static_cast<BYTE>(((i >> format.cGreenShift) & greenMask) * 255 / greenMask);
-    entry.peBlue = static_cast<BYTE>(((i >> format.cBlueShift) & blueMask) * 255 / blueMask);
+    entry.peRed = PaletteComponent(i, format.cRedShift, format.cRedBits);
+    entry.peGreen = PaletteComponent(i, format.cGreenShift, format.cGreenBits);
+    entry.peBlue = PaletteComponent(i, format.cBlueShift, format.cBlueBits);
     entry.peFlags = 0;
   }
   g_State.m_Palette = ::CreatePalette(palette);

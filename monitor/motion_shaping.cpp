@@ -70,4 +70,10 @@ float SpinnerAngle(int steps) {
   return static_cast<float>((steps % 8) * 3.1415927 * 0.25);
 }
 
+uint8_t PaletteComponent(int index, int shift, int bits) {
+  int mask = (1 << bits) - 1;
+  if (mask <= 0) return 0;  // no bits for this channel: nothing to divide by
+  return static_cast<uint8_t>(((index >> shift) & mask) * 255 / mask);
+}
+
 }  // namespace monitor

@@ -1,7 +1,8 @@
 // What the monitor does with the ball values between the section and the
 // screen, without windows.h (both trees build and test it): its own
 // consistent copy of the ball buffer, the cube-root response with its dead
-// zone, the four-tick average and the timer's decision what to redraw.
+// zone, the four-tick average and the timer's decision what to redraw; also
+// the spinner's angle and the palette's colours.
 #pragma once
 #include <stdint.h>
 
@@ -89,5 +90,10 @@ ETickResult MotionTick(MonitorDisplay* display, int valid);
 
 // The activity spinner's angle in radians for a step count: eight positions.
 float SpinnerAngle(int steps);
+
+// One colour component of entry index of the palette a palette device gets:
+// the channel's bits of the index (bits wide, at shift) spread over 0-255.
+// A channel without bits gives 0.
+uint8_t PaletteComponent(int index, int shift, int bits);
 
 }  // namespace monitor

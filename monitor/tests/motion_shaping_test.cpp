@@ -229,5 +229,23 @@ TEST(MonitorBallCopy, GivesValuesOnlyWhileMotionIsValid) {
   for (int i = 0; i < kMotionAxes; ++i) EXPECT_EQ(out.m_Values[i], 0) << i;
 }
 
+// A 3-3-2 palette device (red in bits 0-2, green 3-5, blue 6-7), and a
+// format that gives a channel no bits at all.
+TEST(MonitorPalette, ComponentsSpreadOverTheFullRange) {
+  const struct {
+    int index, shift, bits;
+    uint8_t expected;
+  } cases[] = {
+      {0x00, 0, 3, 0},   {0x07, 0, 3, 255}, {0x03, 0, 3, 109},  // red 3 of 7
+      {0x38, 3, 3, 255}, {0x10, 3, 3, 72},                     // green 2 of 7
+      {0xC0, 6, 2, 255}, {0x40, 6, 2, 85},                     // blue 1 of 3
+      {0xFF, 0, 0, 0},                                         // no bits: 0, no division
+      {0x01, 0, 1, 255},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PaletteComponent(c.index, c.shift, c.bits), c.expected)
+        << c.index << " " << c.shift << " " << c.bits;
+}
+
 }  // namespace
 }  // namespace monitor
