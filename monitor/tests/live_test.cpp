@@ -59,6 +59,7 @@ TEST_F(MonitorLiveTest, RestMotionRestThenEndsWithTheService) {
   ASSERT_GT(rest.width, 40);
   EXPECT_TRUE(ScreenBackground(rest.At(rest.width - 3, 3)));
   EXPECT_GT(rest.Count(ScreenRed), 150) << "the text";
+  EXPECT_GT(rest.Count(ScreenGrey), 300) << "the sphere";
   EXPECT_TRUE(SpinnerIs(rest, ScreenRed));
   EXPECT_FALSE(SpinnerIs(rest, ScreenGreen));
 

@@ -2,6 +2,7 @@
 // message boxes, its main window and what the screen shows of it.
 #pragma once
 #include <windows.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -94,6 +95,10 @@ inline ScreenShot ShootClient(HWND window) {
 
 inline bool ScreenBackground(COLORREF c) {
   return GetRValue(c) <= 2 && GetGValue(c) >= 150 && GetGValue(c) <= 155 && GetBValue(c) >= 253;
+}
+inline bool ScreenGrey(COLORREF c) {
+  int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+  return r > 60 && r < 230 && abs(r - g) < 12 && abs(g - b) < 12;
 }
 inline bool ScreenRed(COLORREF c) { return GetRValue(c) > 120 && GetGValue(c) < 60 && GetBValue(c) < 60; }
 inline bool ScreenGreen(COLORREF c) { return GetGValue(c) > 120 && GetRValue(c) < 60 && GetBValue(c) < 60; }

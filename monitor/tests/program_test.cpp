@@ -41,6 +41,7 @@ TEST_F(MonitorProgram, WithoutTheServiceSaysSoForPipeAndSectionThenDrawsTheResti
   ASSERT_GT(shot.width, 40);
   EXPECT_TRUE(ScreenBackground(shot.At(shot.width - 3, 3)));
   EXPECT_GT(shot.Count(ScreenRed), 150) << "the text";
+  EXPECT_GT(shot.Count(ScreenGrey), 300) << "the sphere";
   EXPECT_TRUE(SpinnerIs(shot, ScreenRed));
 
   PostMessageA(window, WM_CHAR, 'x', 0);
