@@ -155,7 +155,32 @@ echo "all frames taken while the recording played: $SHOTS/frames"
 "${RUN[@]}" "$SIM_SERVICE" -u && echo "service removed"
 # Its pipe is broken now: the monitor ends by itself.
 wait "$motion_monitor_pid" 2>/dev/null && echo "the monitor ended with the service's pipe"
-"${RUN[@]}" "$AGENT" -k && echo "the agent was asked to quit (KestrinElf.exe -k)"
+"${RUN[@]}" "$AGENT" -k && echo "the agent was asked to quit (KestrinElf.exe -k)" || true
+rm -rf "$WINEPREFIX/drive_c/Program Files/Pellmor Vastine" \
+       "$WINEPREFIX/drive_c/Program Files (x86)/Pellmor Vastine"
+
+# ---- a client of the interface library Kestrin1.dll ----
+say "Kestrin1Client.exe: a client of Kestrin1.dll; the library starts the session agent itself"
+# The agent where the library looks for it: the program-files folder of the
+# demo's build, then "\Pellmor Vastine\Kestrin\KestrinElf.exe".
+AGENT_DIR="$WINEPREFIX/drive_c/Program Files/Pellmor Vastine/Kestrin"
+mkdir -p "$AGENT_DIR"
+cp "$BIN/agent/KestrinElf.exe" "$AGENT_DIR/"
+# The default recording, held back four seconds after the service opened the
+# device, so the client is connected when the motion starts.
+LIBRARY_RECORDING="$KESTRIN_BUILD/demo-library.kds"
+sed '/^wait-open/a sleep 4000' "$RECORDING" >"$LIBRARY_RECORDING"
+"${RUN[@]}" "$DEVICE_SIM" "$(kestrin_winpath "$LIBRARY_RECORDING")" &
+sim_pid=$!
+sleep 1
+"${RUN[@]}" "$SIM_SERVICE" -i
+say "what the client prints: its device events and its motion reads (every 100 ms)"
+"${RUN[@]}" "$BIN/library/Kestrin1Client.exe" 11 100
+"${RUN[@]}" "$AGENT_DIR/KestrinElf.exe" -k || true
+"${RUN[@]}" "$SIM_SERVICE" -u && echo "removed"
+wait "$sim_pid" 2>/dev/null || true
+sim_pid=""
+rm -rf "$WINEPREFIX/drive_c/Program Files/Pellmor Vastine"
 
 sleep 1
 say "debug lines received (process id, text)"

@@ -27,6 +27,13 @@ KestrinCallback LoadCallback() {
 
 void CallBack(unsigned int event, long param) { LoadCallback()(event, param); }
 
+// A notice's event; false when the callback destroyed the object whose state
+// the notice was updating (or built a newer one).
+bool NoticeEvent(const ConnectionState* state, unsigned int event, long param) {
+  CallBack(event, param);
+  return __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE) == state;
+}
+
 HWND ManagerWindow() {
   return static_cast<HWND>(__atomic_load_n(&g_Connection.m_ManagerWindow, __ATOMIC_ACQUIRE));
 }
@@ -116,10 +123,16 @@ void CloseConnection() {
   if (HANDLE mapping = __atomic_exchange_n(&c.m_Mapping, static_cast<HANDLE>(nullptr), __ATOMIC_ACQ_REL))
     CloseHandle(mapping);
   if (HWND window = __atomic_exchange_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_ACQ_REL)) {
-    DestroyWindow(window);
-    // The class names this module's window procedure: a module unloaded and
-    // loaded again at another address must not find it registered.
-    UnregisterClassA(kestrin::manager::kClientClass, c.m_Module);
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+      DestroyWindow(window);
+      // The class names this module's window procedure: a module unloaded
+      // and loaded again at another address must not find it registered.
+      UnregisterClassA(kestrin::manager::kClientClass, c.m_Module);
+    } else {
+      // Only the thread that made a window can destroy it: that thread does
+      // when it next pumps its messages.
+      PostMessageA(window, WM_CLOSE, 0, 0);
+    }
   }
   c.m_Connected = false;
 }
@@ -136,7 +149,7 @@ LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         if (ConnectionState* state =
                 __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE))
           ApplyDeviceStateNotice(state, NoticeLowWord(static_cast<uint32_t>(wParam)),
-                                 static_cast<uint32_t>(lParam), CallBack);
+                                 static_cast<uint32_t>(lParam), NoticeEvent);
         break;
       default:  // ClientRegistered and anything else: nothing to do
         break;

@@ -172,17 +172,19 @@ void ApplyDeviceStateNotice(ConnectionState* state, uint16_t w, uint32_t buttons
                             EventSink emit) {
   const uint16_t changed = static_cast<uint16_t>(LoadWord(&state->m_Status) ^ w);
   if (changed) {
-    if (changed & StateDeviceAttached)
-      emit((w & StateDeviceAttached) ? EventDeviceAttached : EventDeviceDetached, 0);
+    if (changed & StateDeviceAttached &&
+        !emit(state, (w & StateDeviceAttached) ? EventDeviceAttached : EventDeviceDetached, 0))
+      return;
     if (changed & StateDeviceEnabled) {
-      emit((w & StateDeviceEnabled) ? EventDeviceEnabled : EventDeviceDisabled, 0);
+      if (!emit(state, (w & StateDeviceEnabled) ? EventDeviceEnabled : EventDeviceDisabled, 0))
+        return;
       if (w & StateDeviceEnabled) {
         ClearBits(&state->m_BallState, kStatePeriodValid);
         ClearBits(&state->m_ScrollState, kStatePeriodValid);
       }
     }
     if (changed & StateBallActive) {
-      emit((w & StateBallActive) ? EventBallActive : EventBallReleased, 0);
+      if (!emit(state, (w & StateBallActive) ? EventBallActive : EventBallReleased, 0)) return;
       if (w & StateBallActive)
         SetBits(&state->m_BallState, kStateMovingBit);
       else
@@ -190,7 +192,8 @@ void ApplyDeviceStateNotice(ConnectionState* state, uint16_t w, uint32_t buttons
     }
     if (changed & StateBallChanged) ClearBits(&state->m_BallState, kStatePeriodValid);
     if (changed & StateScrollActive) {
-      emit((w & StateScrollActive) ? EventScrollActive : EventScrollReleased, 0);
+      if (!emit(state, (w & StateScrollActive) ? EventScrollActive : EventScrollReleased, 0))
+        return;
       if (w & StateScrollActive)
         SetBits(&state->m_ScrollState, kStateMovingBit);
       else
@@ -203,7 +206,7 @@ void ApplyDeviceStateNotice(ConnectionState* state, uint16_t w, uint32_t buttons
   }
   if (buttons != state->m_StatusValue) {
     state->m_StatusValue = buttons;
-    emit(EventButtonsChanged, static_cast<long>(buttons));
+    emit(state, EventButtonsChanged, static_cast<long>(buttons));
   }
 }
 

@@ -1,4 +1,4 @@
-// The per-object read and status state of CKestrin, and the two pieces of
+// The per-object read and status state of CKestrin, and the two kinds of
 // work done on it: turning a DeviceStateNotice into callback events, and the
 // motion reads from record 1 of the shared section. No windows.h: the reads
 // also build natively and run under the sanitizers.
@@ -61,8 +61,10 @@ int ReadMergedMotion(ConnectionState* state, const DeviceMotionRecord* record, T
 
 // The events of one DeviceStateNotice (low word w of wParam, buttons word),
 // in the order clients rely on: attached, enabled, ball, scroll hat, then
-// buttons. emit is called once per event.
-typedef void (*EventSink)(unsigned int event, long param);
+// buttons. emit is called once per event and returns whether state is still
+// to be worked on: a callback may destroy the object whose state this is,
+// and then nothing of the notice is applied any more.
+typedef bool (*EventSink)(const ConnectionState* state, unsigned int event, long param);
 void ApplyDeviceStateNotice(ConnectionState* state, uint16_t w, uint32_t buttons,
                             EventSink emit);
 

@@ -118,6 +118,11 @@ static_assert(offsetof(KestrinConnectionGlobals, m_pManagerWindow) == sizeof(voi
                   offsetof(KestrinConnectionGlobals, m_pMessageId) == 2 * sizeof(void*) &&
                   offsetof(KestrinConnectionGlobals, m_Callback) == 3 * sizeof(void*),
               "KestrinConnectionGlobals field order");
+// The object a client allocates and the library fills: the two records, then
+// the state pointer at its natural alignment.
+static_assert(offsetof(CKestrin, m_Scroll) == 14 && offsetof(CKestrin, m_pConnection) ==
+                                                          (sizeof(void*) == 8 ? 24 : 20),
+              "CKestrin layout");
 #if defined(_WIN64)
 static_assert(sizeof(KestrinConnectionGlobals) == 32, "x64: four 64-bit fields");
 #elif defined(_WIN32)

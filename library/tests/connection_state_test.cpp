@@ -46,7 +46,11 @@ uint16_t g_Now = 1000;
 uint16_t TestClock() { return g_Now; }
 
 std::vector<std::pair<unsigned, long>> g_Events;
-void Record(unsigned int event, long param) { g_Events.emplace_back(event, param); }
+size_t g_StopAfter = 0;  // 0: never
+bool Record(const ConnectionState*, unsigned int event, long param) {
+  g_Events.emplace_back(event, param);
+  return g_Events.size() != g_StopAfter;
+}
 
 class Kestrin1ReadState : public ::testing::Test {
  protected:
@@ -283,6 +287,24 @@ TEST(Kestrin1Notice, EventsInOrder) {
     EXPECT_EQ(c.m_StoredStatus, state.m_Status);
     EXPECT_EQ(c.m_NewButtons, state.m_StatusValue);
   }
+}
+
+TEST(Kestrin1Notice, NothingMoreOnceTheStateIsGone) {
+  // The sink says the object went away in its callback after the second
+  // event: no further event, no further change of the state.
+  ConnectionState state;
+  ResetConnectionState(&state);
+  state.m_BallState = kStatePeriodValid;
+  g_Events.clear();
+  g_StopAfter = 2;
+  ApplyDeviceStateNotice(&state, 0x0706, 5, Record);
+  g_StopAfter = 0;
+  EXPECT_EQ((std::vector<std::pair<unsigned, long>>{{EventDeviceAttached, 0},
+                                                     {EventDeviceEnabled, 0}}),
+            g_Events);
+  EXPECT_EQ(0, state.m_Status);
+  EXPECT_EQ(0u, state.m_StatusValue);
+  EXPECT_EQ(kStatePeriodValid, state.m_BallState);
 }
 
 TEST(Kestrin1Notice, StateBits) {

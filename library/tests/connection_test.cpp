@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -455,6 +456,58 @@ TEST(Kestrin1Lifetime, SeveralObjectsShareTheConnectionUntilTheLastGoes) {
   EXPECT_EQ(1, CountClientWindows());
   delete newer;
   EXPECT_EQ(0, CountClientWindows());
+}
+
+CKestrin* g_Doomed = nullptr;
+long KESTRIN1_CALLBACK DestroyOnAttach(unsigned int event, long param) {
+  g_Events.emplace_back(event, param);
+  if (event == EventDeviceAttached) {
+    delete g_Doomed;
+    g_Doomed = nullptr;
+  }
+  return 0;
+}
+
+TEST(Kestrin1Lifetime, DestroyedInsideItsOwnCallback) {
+  // A client that lets its object go when the device goes away, from the
+  // callback: the rest of that notice is not applied to the freed state.
+  StandInManager manager;
+  g_Events.clear();
+  CKestrin::Register(DestroyOnAttach, GetCurrentProcessId());
+  g_Doomed = new CKestrin();
+  PostNotice(km::NoticeWParam(1, 0x0706), 3);
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventDeviceAttached, 0L)));
+  EXPECT_EQ(nullptr, g_Doomed);
+  EXPECT_EQ(0, CountClientWindows());
+}
+
+TEST(Kestrin1Lifetime, TheLastObjectDestroyedOnAnotherThread) {
+  // The connection belongs to the thread that built the first object; the
+  // last object goes on another one, and the window still goes, once. (On
+  // Windows DestroyWindow refuses another thread's window; Wine's destroys
+  // it anyway, so here this shows the release, not the refusal.)
+  StandInManager manager;
+  CKestrin* kestrin = nullptr;
+  HWND window = nullptr;
+  HANDLE built = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE destroyed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  std::thread owner([&] {
+    kestrin = new CKestrin();
+    window = g_Connection.m_ClientWindow;
+    SetEvent(built);
+    WaitForSingleObject(destroyed, 5000);
+    Pump();
+  });
+  WaitForSingleObject(built, 5000);
+  ASSERT_NE(nullptr, window);
+  delete kestrin;
+  EXPECT_EQ(nullptr, g_Connection.m_ClientWindow);
+  EXPECT_EQ(nullptr, g_Connection.m_IdleHook);
+  SetEvent(destroyed);
+  owner.join();
+  EXPECT_FALSE(IsWindow(window));
+  CloseHandle(built);
+  CloseHandle(destroyed);
 }
 
 TEST(Kestrin1Load, RefreshPeriodOfTheDisplay) {

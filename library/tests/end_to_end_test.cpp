@@ -1,0 +1,181 @@
+// The whole road to a client program: KestrinSvcSim.exe installed as the
+// service on a simulated device, the agent not running, and this program, a
+// client of Kestrin1.dll by import. The library starts the installed agent,
+// the agent routes the device to this process (it holds the foreground),
+// and the reads give what the service's stages make of the simulator's
+// reports. The agent is this build's, and where both Windows builds run also
+// the other build's: one agent serves clients of both architectures.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Kestrin1.h"
+#include "agent_install.h"
+#include "motion_section.h"
+#include "motion_stages.h"
+#include "report_bytes.h"
+#include "report_motion.h"
+#include "simulated_service.h"
+
+using namespace Kestrin1;
+
+namespace {
+
+std::vector<unsigned> g_Events;
+long KESTRIN1_CALLBACK RecordEvent(unsigned int event, long) {
+  g_Events.push_back(event);
+  return 0;
+}
+
+bool Seen(unsigned event) {
+  return std::find(g_Events.begin(), g_Events.end(), event) != g_Events.end();
+}
+
+// Pumps this thread's messages until done() holds or the time is over.
+template <typename Done>
+bool PumpUntil(Done done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    if (done()) return true;
+    if (GetTickCount() - start > timeoutMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+HWND ShowForegroundWindow() {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "Kestrin1EndToEndWindow";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Kestrin1 end to end",
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                                nullptr, windowClass.hInstance, nullptr);
+  SetForegroundWindow(window);
+  return window;
+}
+
+class Kestrin1EndToEnd : public SimulatedServiceTest {
+ protected:
+  // The service runs; the agent is installed by each test.
+  void InstallThisAgent(const std::string& exe) {
+    ASSERT_TRUE(InstallAgent(exe));  // stops a running one first
+    ASSERT_EQ(0u, RunningAgentProcess());
+  }
+  void TearDown() override {
+    delete kestrin_;
+    EXPECT_TRUE(StopAgent());
+    SimulatedServiceTest::TearDown();
+  }
+  const DeviceMotionRecord* Record1() const {
+    return static_cast<const DeviceMotionRecord*>(*AJLSKDFHEIEMUWPMXURSKDFNB.m_pView) + 1;
+  }
+  // Sends one read of the ball interface and waits until the service
+  // published its reports (the header's count moved by reports).
+  void SendBall(const std::vector<uint8_t>& bytes, uint16_t reports) {
+    const uint16_t before = LoadMotionHeader(BallHeaderOf(Record1()));
+    ASSERT_TRUE(SendReport(ball_, bytes));
+    ASSERT_TRUE(PumpUntil([&] {
+      return ReportsSince(MotionReportCount(before), LoadMotionHeader(BallHeaderOf(Record1()))) ==
+             reports;
+    }, 5000));
+  }
+  void Road();
+
+  CKestrin* kestrin_ = nullptr;
+};
+
+void Kestrin1EndToEnd::Road() {
+  ASSERT_NE(nullptr, ShowForegroundWindow());
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  kestrin_ = new CKestrin();
+  ASSERT_TRUE(PumpUntil([] { return Seen(EventDeviceEnabled); }, 20000))
+      << "events so far: " << ::testing::PrintToString(g_Events);
+  EXPECT_THAT(g_Events, ::testing::ElementsAre(EventDeviceAttached, EventDeviceEnabled));
+  EXPECT_NE(0u, RunningAgentProcess());
+  EXPECT_EQ(FindAgentWindow(), *AJLSKDFHEIEMUWPMXURSKDFNB.m_pManagerWindow);
+  ASSERT_NE(nullptr, *AJLSKDFHEIEMUWPMXURSKDFNB.m_pView);
+  ASSERT_NE(nullptr, *AJLSKDFHEIEMUWPMXURSKDFNB.m_pManagerWindow);
+  // The settings the agent sent reach the record before any report.
+  Sleep(300);
+  uint16_t settings[4];
+  memcpy(settings, Record1()->m_LogFactors, sizeof settings);
+  const uint16_t convention = Record1()->m_Flags;
+  int16_t gains[4];
+  GainsFromSettings(gains, settings);
+
+  // The service's stages for this slot: solver state from rest, rest zone 75
+  // (a 16-character serial with no stored setting).
+  float solver[3] = {};
+  auto expect = [&](const int (&readings)[6], int16_t out[6]) {
+    std::vector<uint8_t> report = BallReport(readings);
+    ProcessBallReport(out, report.data() + 1, solver, 75, gains, convention);
+    return report;
+  };
+  ABallMotion motion;
+  g_Events.clear();
+  const int pushes[][6] = {{0, 0, 200, 0, 0, 0}, {40, -40, 160, 10, 0, -10}, {0, 90, 0, 30, 0, 0}};
+  for (const auto& push : pushes) {
+    int16_t out[6];
+    std::vector<uint8_t> report = expect(push, out);
+    SendBall(report, 1);
+    ASSERT_EQ(1, KesGetBallMotion(kestrin_, &motion));
+    EXPECT_THAT(std::vector<short>({motion.tx, motion.ty, motion.tz, motion.rx, motion.ry,
+                                    motion.rz}),
+                ::testing::ElementsAreArray(out, 6));
+  }
+  ASSERT_TRUE(PumpUntil([] { return Seen(EventBallActive); }, 5000));
+
+  // Three reports in one read: the read gives their mean.
+  const int batch[][6] = {{100, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 90, 0}, {-60, 0, 30, 0, 0, 0}};
+  std::vector<uint8_t> bytes;
+  int32_t sums[6] = {};
+  for (const auto& push : batch) {
+    int16_t out[6];
+    std::vector<uint8_t> report = expect(push, out);
+    bytes.insert(bytes.end(), report.begin(), report.end());
+    for (int i = 0; i < 6; ++i) sums[i] += out[i];
+  }
+  SendBall(bytes, 3);
+  ASSERT_EQ(1, KesGetBallMotion(kestrin_, &motion));
+  EXPECT_THAT(std::vector<short>({motion.tx, motion.ty, motion.tz, motion.rx, motion.ry, motion.rz}),
+              ::testing::ElementsAre(sums[0] / 3, sums[1] / 3, sums[2] / 3, sums[3] / 3,
+                                     sums[4] / 3, sums[5] / 3));
+  EXPECT_GE(motion.tics, 1);
+
+  // Let go: the zero report ends the run and the ball is released.
+  SendBall(std::vector<uint8_t>(9, 0), 1);
+  EXPECT_EQ(0, KesGetBallMotion(kestrin_, &motion));
+  EXPECT_EQ(0, motion.tics);
+  ASSERT_TRUE(PumpUntil([] { return Seen(EventBallReleased); }, 5000));
+  EXPECT_THAT(g_Events, ::testing::ElementsAre(EventBallActive, EventBallReleased));
+}
+
+TEST_F(Kestrin1EndToEnd, StartsTheAgentHearsTheDeviceAndReadsWhatTheServiceMade) {
+  InstallThisAgent(KESTRIN_ELF_EXE);
+  if (HasFatalFailure()) return;
+  Road();
+}
+
+TEST_F(Kestrin1EndToEnd, TheOtherArchitecturesAgentServesThisClient) {
+  const char* other = getenv("KESTRIN_OTHER_BUILD");
+  if (!other || !*other)
+    GTEST_SKIP() << "KESTRIN_OTHER_BUILD names no other Windows build: this machine runs one";
+  InstallThisAgent(std::string(other) + "/agent/KestrinElf.exe");
+  if (HasFatalFailure()) return;
+  Road();
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+// Kestrin1LatencyBench: from the simulator's first moving ball report to the
+// client callback's EventBallActive in this program (a client of
+// Kestrin1.dll by import, with the agent the library started routing the
+// device to it). Beside it, in the same run, the pipe floor: the same reports
+// seen by a plain pipe client of the service as its ball-active state
+// message. The difference is the agent's hop and the window message.
+// Built on the simulated-service fixture; prints figures, judges nothing.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Kestrin1.h"
+#include "agent_install.h"
+#include "latency_figures.h"
+#include "pipe_client.h"
+#include "report_bytes.h"
+#include "simulated_service.h"
+
+using namespace Kestrin1;
+
+namespace {
+
+constexpr int kSamples = 300;
+
+std::atomic<double> g_ActiveAt{0};
+std::atomic<int> g_Released{0};
+long KESTRIN1_CALLBACK OnEvent(unsigned int event, long) {
+  if (event == EventBallActive) g_ActiveAt = MicrosecondsNow();
+  if (event == EventBallReleased) ++g_Released;
+  return 0;
+}
+
+template <typename Done>
+bool PumpUntil(Done done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    if (done()) return true;
+    if (GetTickCount() - start > timeoutMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+  }
+}
+
+class Kestrin1Latency : public SimulatedServiceTest {};
+
+TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
+  ASSERT_TRUE(InstallAgent(KESTRIN_ELF_EXE));
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "Kestrin1LatencyWindow";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Kestrin1 latency",
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                                nullptr, windowClass.hInstance, nullptr);
+  SetForegroundWindow(window);
+  CKestrin::Register(OnEvent, GetCurrentProcessId());
+  CKestrin* kestrin = new CKestrin();
+  bool enabled = PumpUntil([&] { return (kestrin->m_pConnection != nullptr) &&
+                                        *AJLSKDFHEIEMUWPMXURSKDFNB.m_pView != nullptr; }, 20000);
+  Sleep(500);  // the agent's first state notices
+  PumpUntil([] { return false; }, 200);
+
+  // The pipe floor: every message a plain pipe client receives, with its time.
+  PipeTestClient pipe;
+  ASSERT_TRUE(pipe.Connect(5000));
+  pipe.ReceiveUntilQuiet(300);
+  std::mutex lock;
+  std::vector<std::pair<double, uint16_t>> received;
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop) {
+      PipeMessage message;
+      if (pipe.ReceiveMessage(&message, 100) != PipeTestClient::Receive::Message) continue;
+      double at = MicrosecondsNow();
+      std::lock_guard<std::mutex> hold(lock);
+      received.emplace_back(at, message.m_Payload.m_DeviceState.m_State);
+    }
+  });
+
+  const int push[6] = {0, 0, 200, 0, 0, 0}, rest[6] = {};
+  const std::vector<uint8_t> moving = BallReport(push), still = BallReport(rest);
+  std::vector<double> starts, callback;
+  int lost = 0;
+  for (int i = 0; enabled && i < kSamples; ++i) {
+    g_ActiveAt = 0;
+    const int released = g_Released;
+    double t0 = MicrosecondsNow();
+    starts.push_back(t0);
+    SendReport(ball_, moving);
+    if (PumpUntil([] { return g_ActiveAt != 0; }, 2000))
+      callback.push_back(g_ActiveAt - t0);
+    else
+      ++lost;
+    SendReport(ball_, still);
+    PumpUntil([&] { return g_Released != released; }, 2000);
+    Sleep(2);
+  }
+  stop = true;
+  reader.join();
+  pipe.Close();
+
+  // Each sample's first ball-active message after its report.
+  std::vector<double> floor;
+  int floorLost = 0;
+  for (size_t i = 0; i < starts.size(); ++i) {
+    double end = i + 1 < starts.size() ? starts[i + 1] : 1e300;
+    bool found = false;
+    for (const auto& m : received) {
+      if (m.first >= starts[i] && m.first < end && (m.second & StateBallActive)) {
+        floor.push_back(m.first - starts[i]);
+        found = true;
+        break;
+      }
+    }
+    if (!found) ++floorLost;
+  }
+  printf("Kestrin1LatencyBench: first moving report -> EventBallActive in the client\n");
+  if (!enabled) printf("the client never connected: no samples\n");
+  PrintLatency("report -> EventBallActive callback", callback, lost);
+  PrintLatency("floor: report -> pipe client's state message", floor, floorLost);
+  delete kestrin;
+  StopAgent();
+  DestroyWindow(window);
+}
+
+}  // namespace
