@@ -103,6 +103,10 @@ sim_pid=""
 . "$KESTRIN_ROOT/scripts/demo_agent.sh"
 demo_agent
 
+# ---- the motion monitor ----
+. "$KESTRIN_ROOT/scripts/demo_monitor.sh"
+demo_monitor
+
 # ---- a client of the interface library Kestrin1.dll ----
 . "$KESTRIN_ROOT/scripts/demo_library.sh"
 demo_library

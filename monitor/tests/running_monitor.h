@@ -1,0 +1,46 @@
+// KestrinMonitor.exe run by a test on a thread of its own, and what its
+// window must look like from outside.
+#pragma once
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+#include "monitor_windows.h"
+#include "process_runner.h"
+
+namespace monitor {
+
+inline const std::string kMonitorExe = WinePath(KESTRIN_MONITOR_EXE);
+
+// Runs the program on a thread of its own while the test looks at it.
+class RunningMonitor {
+ public:
+  RunningMonitor() : thread_([this] { result_ = RunProgram(kMonitorExe, 30000); }) {}
+  ~RunningMonitor() { Join(); }
+  const RunResult& Join() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+
+ private:
+  RunResult result_ = {};
+  std::thread thread_;
+};
+
+inline void ExpectMonitorPlacement(HWND window) {
+  RECT r;
+  ASSERT_TRUE(GetWindowRect(window, &r));
+  EXPECT_EQ(r.left, kMonitorX);
+  EXPECT_EQ(r.top, kMonitorY);
+  EXPECT_EQ(r.bottom - r.top, kMonitorHeight);
+  // A window with a sizing frame is never narrower than the system's minimum
+  // tracking width, on Windows as under Wine (116 pixels here).
+  EXPECT_EQ(r.right - r.left, std::max(kMonitorWidth, GetSystemMetrics(SM_CXMINTRACK)));
+  EXPECT_TRUE(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+}
+
+}  // namespace monitor
