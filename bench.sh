@@ -20,7 +20,7 @@ while IFS= read -r program; do
   "$program" || status=1
 done < <(find "$KESTRIN_BUILD/native" -type f -name '*Bench' -perm -u+x | sort)
 if ! kestrin_runs win32; then
-  say "Windows x86 benchmarks (build/win32) left unrun: $KESTRIN_UNRUN_REASON"
+  say "Windows x86 benchmarks ($KESTRIN_BUILD/win32) left unrun: $KESTRIN_UNRUN_REASON"
 fi
 for build in $KESTRIN_RUN_BUILDS; do
   arch=$(kestrin_arch "$build")

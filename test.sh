@@ -15,7 +15,7 @@ say "native tests"
 ctest --test-dir "$KESTRIN_BUILD/native" --output-on-failure -j "$JOBS" "$@"
 status=$?
 if ! kestrin_runs win32; then
-  say "Windows x86 tests (build/win32) left unrun: $KESTRIN_UNRUN_REASON;" \
+  say "Windows x86 tests ($KESTRIN_BUILD/win32) left unrun: $KESTRIN_UNRUN_REASON;" \
       "the cross-architecture tests are skipped"
 fi
 for build in $KESTRIN_RUN_BUILDS; do

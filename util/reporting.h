@@ -133,7 +133,8 @@ inline void FreeAndClear(T** block) {
   }
 }
 
-// Inserts are 32-bit values: integers as they are, pointers as addresses.
+// Inserts are pointer-sized (DWORD_PTR), as FormatMessageA reads an argument
+// array in both builds: integers widened, pointers as addresses.
 template <typename T>
 inline DWORD_PTR InsertValue(T value) {
   if constexpr (std::is_pointer_v<T>)
