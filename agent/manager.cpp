@@ -44,6 +44,14 @@ AgentClientRecord* ClientAt(int index) {
 
 int IndexOf(const AgentClientRecord* client) { return PoolIndexOf(&AgentClients, client); }
 
+// The foreground is forgotten and sampled again, so that a client that just
+// arrived for the foreground process is weighed for the focus at once.
+void RetrackForeground() {
+  LastForegroundWindow = reinterpret_cast<HWND>(-1);
+  LastForegroundProcess = static_cast<DWORD>(-1);
+  TrackForeground();
+}
+
 // After a dead client was dropped: a live client of the foreground process
 // takes the focus (a new process may have been given the dead one's id).
 void FocusForegroundClient() {
@@ -133,11 +141,7 @@ void OnManagerMessage(WPARAM wParam, LPARAM lParam) {
       if (!client) return;
       PostToClient(client, ClientRegistered, client->m_DeviceId);
       if (!ClientIsRegistered(client)) return;  // its window is gone
-      if (client->m_ProcessId == LastForegroundProcess) {
-        LastForegroundWindow = reinterpret_cast<HWND>(-1);
-        LastForegroundProcess = static_cast<DWORD>(-1);
-        TrackForeground();
-      }
+      if (client->m_ProcessId == LastForegroundProcess) RetrackForeground();
       return;
     }
     case ClientGoodbye:
@@ -158,11 +162,7 @@ void OnManagerMessage(WPARAM wParam, LPARAM lParam) {
       if (!client || !(client->m_ClientFlags & kClientAwaitingLowHalf)) return;
       client->m_AssociatedProcessId |= RequestHigh(request);
       client->m_ClientFlags &= static_cast<uint16_t>(~kClientAwaitingLowHalf);
-      if (client->m_AssociatedProcessId == LastForegroundProcess) {
-        LastForegroundWindow = reinterpret_cast<HWND>(-1);
-        LastForegroundProcess = static_cast<DWORD>(-1);
-        TrackForeground();
-      }
+      if (client->m_AssociatedProcessId == LastForegroundProcess) RetrackForeground();
       return;
     }
     case SetLogFactorsLow:

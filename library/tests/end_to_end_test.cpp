@@ -18,6 +18,7 @@
 
 #include "Kestrin1.h"
 #include "agent_install.h"
+#include "foreground_window.h"
 #include "motion_section.h"
 #include "motion_stages.h"
 #include "report_bytes.h"
@@ -54,19 +55,6 @@ bool PumpUntil(Done done, DWORD timeoutMs) {
   }
 }
 
-HWND ShowForegroundWindow() {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = DefWindowProcA;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "Kestrin1EndToEndWindow";
-  RegisterClassA(&windowClass);
-  HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Kestrin1 end to end",
-                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
-                                nullptr, windowClass.hInstance, nullptr);
-  SetForegroundWindow(window);
-  return window;
-}
-
 class Kestrin1EndToEnd : public SimulatedServiceTest {
  protected:
   // The service runs; the agent is installed by each test.
@@ -98,7 +86,7 @@ class Kestrin1EndToEnd : public SimulatedServiceTest {
 };
 
 void Kestrin1EndToEnd::Road() {
-  ASSERT_NE(nullptr, ShowForegroundWindow());
+  ASSERT_NE(nullptr, ShowForegroundWindow("Kestrin1EndToEndWindow", "Kestrin1 end to end"));
   CKestrin::Register(RecordEvent, GetCurrentProcessId());
   kestrin_ = new CKestrin();
   ASSERT_TRUE(PumpUntil([] { return Seen(EventDeviceEnabled); }, 20000))

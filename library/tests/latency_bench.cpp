@@ -16,6 +16,7 @@
 
 #include "Kestrin1.h"
 #include "agent_install.h"
+#include "foreground_window.h"
 #include "latency_figures.h"
 #include "pipe_client.h"
 #include "report_bytes.h"
@@ -53,15 +54,7 @@ class Kestrin1Latency : public SimulatedServiceTest {};
 
 TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
   ASSERT_TRUE(InstallAgent(KESTRIN_ELF_EXE));
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = DefWindowProcA;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "Kestrin1LatencyWindow";
-  RegisterClassA(&windowClass);
-  HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Kestrin1 latency",
-                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
-                                nullptr, windowClass.hInstance, nullptr);
-  SetForegroundWindow(window);
+  HWND window = ShowForegroundWindow("Kestrin1LatencyWindow", "Kestrin1 latency");
   CKestrin::Register(OnEvent, GetCurrentProcessId());
   CKestrin* kestrin = new CKestrin();
   // Connected once the agent said the device is there (the view is mapped

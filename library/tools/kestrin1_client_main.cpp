@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include "Kestrin1.h"
+#include "foreground_window.h"
 
 namespace {
 
@@ -25,25 +26,13 @@ long KESTRIN1_CALLBACK OnEvent(unsigned int event, long param) {
   return 0;
 }
 
-HWND ShowForegroundWindow() {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = DefWindowProcA;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "Kestrin1ClientWindow";
-  RegisterClassA(&windowClass);
-  HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Kestrin1 client",
-                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
-                                nullptr, windowClass.hInstance, nullptr);
-  if (window) SetForegroundWindow(window);
-  return window;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const DWORD seconds = argc > 1 ? strtoul(argv[1], nullptr, 0) : 10;
   const DWORD interval = argc > 2 ? strtoul(argv[2], nullptr, 0) : 50;
-  if (!ShowForegroundWindow()) printf("no window: the device may not be routed here\n");
+  if (!ShowForegroundWindow("Kestrin1ClientWindow", "Kestrin1 client"))
+    printf("no window: the device may not be routed here\n");
   Kestrin1::CKestrin kestrin;
   Kestrin1::CKestrin::Register(OnEvent, GetCurrentProcessId());
   const DWORD start = GetTickCount();
