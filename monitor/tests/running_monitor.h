@@ -43,4 +43,15 @@ inline void ExpectMonitorPlacement(HWND window) {
   EXPECT_TRUE(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
 }
 
+
+// The scene at rest as a screenshot shows it: the background, the red text,
+// the grey sphere and the red spinner.
+inline void ExpectRestingScene(const ScreenShot& shot) {
+  ASSERT_GT(shot.width, 40);
+  EXPECT_TRUE(ScreenBackground(shot.At(shot.width - 3, 3)));
+  EXPECT_GT(shot.Count(ScreenRed), 150) << "the text";
+  EXPECT_GT(shot.Count(ScreenGrey), 300) << "the sphere";
+  EXPECT_TRUE(SpinnerIs(shot, ScreenRed));
+}
+
 }  // namespace monitor
