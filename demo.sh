@@ -31,6 +31,19 @@ export WINEDEBUG=-all
 # program started in the background is the program itself.
 RUN=("$KESTRIN_ROOT/testing/wine-run.sh" "$(kestrin_arch "$DEMO_BUILD")")
 
+# KestrinElf.exe where the interface library starts it: each program-files
+# folder of the prefix + "\Pellmor Vastine\Kestrin" (64-bit and 32-bit
+# clients look in different ones). Used by the agent, monitor and library blocks.
+install_agent() {
+  local dir
+  for dir in "$WINEPREFIX/drive_c/Program Files" "$WINEPREFIX/drive_c/Program Files (x86)"; do
+    [ -d "$dir" ] || continue
+    mkdir -p "$dir/Pellmor Vastine/Kestrin"
+    cp "$BIN/agent/KestrinElf.exe" "$dir/Pellmor Vastine/Kestrin/KestrinElf.exe"
+    echo "  $dir/Pellmor Vastine/Kestrin/KestrinElf.exe"
+  done
+}
+
 monitor_pid=""
 sim_pid=""
 finish() {

@@ -5,15 +5,10 @@
 # receives the device state, a settings change as the properties program
 # posts it, then "KestrinElf.exe -k".
 demo_agent() {
-  local agent="$BIN/agent/KestrinElf.exe" client="$BIN/agent/tests/KestrinTestClient.exe"
-  local poster="$BIN/agent/tests/KestrinSettingsPoster.exe" dir
+  local client="$BIN/agent/tests/KestrinTestClient.exe"
+  local poster="$BIN/agent/tests/KestrinSettingsPoster.exe"
   say "KestrinElf.exe: the session agent, installed under the program-files folders"
-  for dir in "$WINEPREFIX/drive_c/Program Files" "$WINEPREFIX/drive_c/Program Files (x86)"; do
-    [ -d "$dir" ] || continue
-    mkdir -p "$dir/Pellmor Vastine/Kestrin"
-    cp "$agent" "$dir/Pellmor Vastine/Kestrin/KestrinElf.exe"
-    echo "  $dir/Pellmor Vastine/Kestrin/KestrinElf.exe"
-  done
+  install_agent
   local installed='C:\Program Files\Pellmor Vastine\Kestrin\KestrinElf.exe'
   "${RUN[@]}" "$DEVICE_SIM" "$(kestrin_winpath "$RECORDING")" &
   sim_pid=$!

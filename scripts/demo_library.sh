@@ -8,8 +8,7 @@ demo_library() {
   # The agent where the library looks for it: the program-files folder of the
   # demo's build, then "\Pellmor Vastine\Kestrin\KestrinElf.exe".
   local agent_dir="$WINEPREFIX/drive_c/Program Files/Pellmor Vastine/Kestrin"
-  mkdir -p "$agent_dir"
-  cp "$BIN/agent/KestrinElf.exe" "$agent_dir/"
+  install_agent >/dev/null
   # The default recording, held back four seconds after the service opened
   # the device, so the client is connected when the motion starts.
   local recording="$KESTRIN_BUILD/demo-library.kds"

@@ -10,11 +10,7 @@ demo_monitor() {
   # while the recording plays and after it ends, when the ball rests.
   MONITOR="$BIN/monitor/KestrinMonitor.exe"
   AGENT="$BIN/agent/KestrinElf.exe"
-  # Where a 64-bit and a 32-bit client look for the agent.
-  for folder in "Program Files" "Program Files (x86)"; do
-    mkdir -p "$WINEPREFIX/drive_c/$folder/Pellmor Vastine/Kestrin"
-    cp "$AGENT" "$WINEPREFIX/drive_c/$folder/Pellmor Vastine/Kestrin/KestrinElf.exe"
-  done
+  install_agent >/dev/null
   SHOTS="$KESTRIN_BUILD/demo-monitor"
   rm -rf "$SHOTS" && mkdir -p "$SHOTS/frames"
   shoot() { xwd -root -silent | convert xwd:- -crop 124x143+146+146 +repage "$1"; }
