@@ -54,21 +54,22 @@ TEST_F(MonitorLiveTest, RestMotionRestThenEndsWithTheService) {
   ExpectMonitorPlacement(window);
   EXPECT_TRUE(WaitForWindow(FindAgentWindow, 10000)) << "the library started the agent";
 
-  Sleep(600);
-  ScreenShot rest = ShootClient(window);
+  ScreenShot rest = ShootRestingScene(window);
   ASSERT_NO_FATAL_FAILURE(ExpectRestingScene(rest));
   EXPECT_FALSE(SpinnerIs(rest, ScreenGreen));
 
   StartMoving();
-  Sleep(1000);
-  ScreenShot moving = ShootClient(window);
+  ScreenShot moving = ShootWhen(
+      window, [&](const ScreenShot& s) { return SpinnerIs(s, ScreenGreen) && s.Differences(rest) > 300; },
+      5000);
   EXPECT_GT(moving.Differences(rest), 300) << "the sphere moved and turned";
   EXPECT_TRUE(SpinnerIs(moving, ScreenGreen));
   EXPECT_TRUE(ScreenBackground(moving.At(moving.width - 3, 3)));
 
   StopMoving();
-  Sleep(800);
-  ScreenShot after = ShootClient(window);
+  ScreenShot after = ShootWhen(
+      window, [&](const ScreenShot& s) { return SpinnerIs(s, ScreenRed) && s.Differences(rest) < 100; },
+      5000);
   EXPECT_TRUE(SpinnerIs(after, ScreenRed));
   EXPECT_LT(after.Differences(rest), 100) << "back at the resting place";
 

@@ -93,6 +93,18 @@ inline ScreenShot ShootClient(HWND window) {
   return shot;
 }
 
+// Shoots the client area every 50 ms until done(shot) holds or timeoutMs has
+// passed, and gives the last shot: frames come later on a loaded machine.
+template <typename Done>
+ScreenShot ShootWhen(HWND window, Done done, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    ScreenShot shot = ShootClient(window);
+    if (done(shot) || GetTickCount() - start >= timeoutMs) return shot;
+    Sleep(50);
+  }
+}
+
 inline bool ScreenBackground(COLORREF c) {
   return GetRValue(c) <= 2 && GetGValue(c) >= 150 && GetGValue(c) <= 155 && GetBValue(c) >= 253;
 }

@@ -36,8 +36,7 @@ TEST_F(MonitorProgram, WithoutTheServiceSaysSoForPipeAndSectionThenDrawsTheResti
   ExpectMonitorPlacement(window);
   EXPECT_FALSE(FindMonitorBox()) << "one box each, no more";
 
-  Sleep(500);  // the first frames
-  ScreenShot shot = ShootClient(window);
+  ScreenShot shot = ShootRestingScene(window);
   ASSERT_NO_FATAL_FAILURE(ExpectRestingScene(shot));
 
   PostMessageA(window, WM_CHAR, 'x', 0);

@@ -46,6 +46,11 @@ inline void ExpectMonitorPlacement(HWND window) {
 
 // The scene at rest as a screenshot shows it: the background, the red text,
 // the grey sphere and the red spinner.
+inline bool IsRestingScene(const ScreenShot& shot) {
+  return shot.width > 40 && ScreenBackground(shot.At(shot.width - 3, 3)) &&
+         shot.Count(ScreenRed) > 150 && shot.Count(ScreenGrey) > 300 && SpinnerIs(shot, ScreenRed);
+}
+// The same, check by check, for a test's failure message.
 inline void ExpectRestingScene(const ScreenShot& shot) {
   ASSERT_GT(shot.width, 40);
   EXPECT_TRUE(ScreenBackground(shot.At(shot.width - 3, 3)));
@@ -53,5 +58,8 @@ inline void ExpectRestingScene(const ScreenShot& shot) {
   EXPECT_GT(shot.Count(ScreenGrey), 300) << "the sphere";
   EXPECT_TRUE(SpinnerIs(shot, ScreenRed));
 }
+
+// The first frames: the resting scene, within a few seconds.
+inline ScreenShot ShootRestingScene(HWND window) { return ShootWhen(window, IsRestingScene, 5000); }
 
 }  // namespace monitor
