@@ -433,11 +433,8 @@ TEST_F(PipeServiceTest, ManyClientsComingAndGoingWhileTheDeviceStreams) {
   }
   stayers.clear();
   // The last sessions close on the service's own time.
-  DWORD handlesAfter = handles();
-  for (DWORD start = GetTickCount(); handlesAfter > handlesBefore && GetTickCount() - start < 5000;
-       handlesAfter = handles())
-    Sleep(100);
-  EXPECT_LE(handlesAfter, handlesBefore) << "handles left open by the pipe server";
+  WaitUntil(5000, [&] { return handles() <= handlesBefore; });
+  EXPECT_LE(handles(), handlesBefore) << "handles left open by the pipe server";
   CloseHandle(service);
   printf("%d sessions, %d waits for a free instance in %lu ms\n", sessions.load(), busy.load(),
          kRunMs);
