@@ -57,21 +57,27 @@ kestrin_winpath() {
   printf 'Z:%s\n' "${path//\//\\}"
 }
 
+# Every tool is judged by its Debian package, never by a name on the PATH: a
+# machine may carry a program of the same name that is not the tool (a
+# `convert` that is not ImageMagick, say).
+KESTRIN_PACKAGES=(
+  g++ cmake googletest                       # the native build and its tests
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64    # the Windows builds (-posix compilers)
+  wine wine32:i386 wine64                    # both loaders: the 32-bit one installs even where it cannot run
+  libgl1:i386 libgl1-mesa-dri:i386 libgl1:amd64 libgl1-mesa-dri:amd64 mesa-utils  # OpenGL for both
+  xvfb x11-apps imagemagick                  # the X server, xwd and convert for screenshots
+)
+
+# kestrin_package_installed NAME: true when dpkg has the package installed.
+kestrin_package_installed() {
+  [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
+}
+
 kestrin_install() {
-  local need=()
-  command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
-  command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
-  command -v cmake >/dev/null || need+=(cmake)
-  command -v g++ >/dev/null || need+=(g++)
-  [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-  command -v Xvfb >/dev/null || need+=(xvfb)
-  command -v xwd >/dev/null || need+=(x11-apps)
-  command -v convert >/dev/null || need+=(imagemagick)
-  # Both loaders: the 32-bit one installs even where it cannot run.
-  { dpkg -s wine32:i386 && dpkg -s wine64; } >/dev/null 2>&1 || need+=(wine wine32:i386 wine64)
-  # OpenGL for the programs of each architecture.
-  dpkg -s libgl1-mesa-dri:i386 >/dev/null 2>&1 || need+=(mesa-utils libgl1:i386 libgl1-mesa-dri:i386)
-  dpkg -s libgl1-mesa-dri:amd64 >/dev/null 2>&1 || need+=(libgl1:amd64 libgl1-mesa-dri:amd64)
+  local need=() pkg
+  for pkg in "${KESTRIN_PACKAGES[@]}"; do
+    kestrin_package_installed "$pkg" || need+=("$pkg")
+  done
   [ ${#need[@]} -eq 0 ] && return 0
   say "installing ${need[*]}"
   local sudo=""
