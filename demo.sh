@@ -124,6 +124,12 @@ demo_monitor
 . "$KESTRIN_ROOT/scripts/demo_library.sh"
 demo_library
 
+# ---- the properties program, its motion views, the Control Panel applet ----
+for block in properties views applet; do
+  . "$KESTRIN_ROOT/scripts/demo_$block.sh"
+  "demo_$block"
+done
+
 sleep 1
 say "debug lines received (process id, text)"
 kill "$monitor_pid" 2>/dev/null || true
