@@ -2,18 +2,40 @@
 # Runs every test of the native build (sanitizers) and of each Windows build
 # this machine runs under Wine: x86 and x64 where 32-bit programs run, x64
 # alone where they cannot (one line says so). Installs what is missing and
-# builds all three trees first. Exits non-zero when a test fails.
-#   ./test.sh                 everything
-#   ./test.sh -R Pool         only the tests whose names match (ctest -R)
+# builds all three trees first. Then runs the demo (./demo.sh) as the last
+# test, its whole output in build/demo.log. Exits non-zero when a test or the
+# demo fails; the last line counts what passed and failed.
+#   ./test.sh                 everything, the demo last
+#   ./test.sh -R Pool         only the tests whose names match (ctest -R), no demo
 set -uo pipefail
 . "$(dirname "$0")/scripts/common.sh"
 kestrin_prepare
 trap kestrin_wine_down EXIT
 kestrin_wine_up
 
+passed=0
+failed=0
+# run_ctest ARGS...: one ctest run, its output shown as it comes; its counts
+# ("N% tests passed, F tests failed out of T") are added to the totals.
+run_ctest() {
+  local out="$KESTRIN_BUILD/ctest-last.log" status line total fails
+  ctest "$@" 2>&1 | tee "$out"
+  status=${PIPESTATUS[0]}
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1)
+  if [ -n "$line" ]; then
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+    fails=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+  elif [ "$status" -ne 0 ]; then
+    failed=$((failed + 1))  # ctest itself failed before running anything
+  fi
+  return "$status"
+}
+
+status=0
 say "native tests"
-ctest --test-dir "$KESTRIN_BUILD/native" --output-on-failure -j "$JOBS" "$@"
-status=$?
+run_ctest --test-dir "$KESTRIN_BUILD/native" --output-on-failure -j "$JOBS" "$@" || status=1
 if ! kestrin_runs win32; then
   say "Windows x86 tests ($KESTRIN_BUILD/win32) left unrun: $KESTRIN_UNRUN_REASON;" \
       "the cross-architecture tests are skipped"
@@ -24,7 +46,32 @@ for build in $KESTRIN_RUN_BUILDS; do
   other=""
   for b in $KESTRIN_RUN_BUILDS; do [ "$b" != "$build" ] && other="$KESTRIN_BUILD/$b"; done
   say "Windows $(kestrin_arch "$build") tests under Wine ($build)"
-  KESTRIN_OTHER_BUILD="$other" ctest --test-dir "$KESTRIN_BUILD/$build" --output-on-failure "$@" ||
+  KESTRIN_OTHER_BUILD="$other" run_ctest --test-dir "$KESTRIN_BUILD/$build" --output-on-failure "$@" ||
     status=1
 done
+
+# The demo is the main job: a change that breaks it fails here. It brings its
+# own Wine and X server up and down, so ours go first.
+if [ $# -gt 0 ]; then
+  say "demo left unrun: the tests were filtered ($*)"
+else
+  kestrin_wine_down
+  trap - EXIT
+  demo_log="$KESTRIN_BUILD/demo.log"
+  say "demo (./demo.sh): its whole output goes to $demo_log; its steps:"
+  start=$SECONDS
+  "$KESTRIN_ROOT/demo.sh" >"$demo_log" 2>&1
+  demo_status=$?
+  grep -E '^== ' "$demo_log" | sed 's/^/   /'
+  if [ "$demo_status" -eq 0 ]; then
+    say "demo passed in $((SECONDS - start)) s"
+    passed=$((passed + 1))
+  else
+    say "demo FAILED (exit $demo_status) after $((SECONDS - start)) s; the last lines of $demo_log:"
+    tail -n 40 "$demo_log"
+    failed=$((failed + 1))
+    status=1
+  fi
+fi
+echo "test.sh: $passed passed, $failed failed"
 exit $status
