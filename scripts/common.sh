@@ -134,7 +134,10 @@ kestrin_detect_machine() {
     KESTRIN_RUN_BUILDS="win32 win64"
   else
     KESTRIN_RUN_BUILDS="win64"
-    KESTRIN_UNRUN_REASON="this machine cannot run 32-bit programs ($KESTRIN_WINE32 --version: $(printf '%s' "$out" | tail -n 1))"
+    # The shell's own words end with the system's reason ("... binary file:
+    # Exec format error"): keep that.
+    out=$(printf '%s' "$out" | tail -n 1)
+    KESTRIN_UNRUN_REASON="this machine cannot run 32-bit programs ($KESTRIN_WINE32: ${out##*: })"
   fi
 }
 
