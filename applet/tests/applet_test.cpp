@@ -239,11 +239,7 @@ TEST_F(OpenedApplet, StartsTheInstalledProgramOnceWithoutArguments) {
   ASSERT_TRUE(InstallStandIn());
   ASSERT_TRUE(SetCurrentDirectoryA(scratch_.c_str()));
   EXPECT_EQ(0, Send(CPL_DBLCLK, 0, 0));
-  const std::vector<StandInStart> starts = WaitForStarts(10000, 1000);
-  ASSERT_EQ(1u, starts.size());
-  EXPECT_EQ(0, starts[0].args) << starts[0].commandLine;
-  EXPECT_EQ(SW_SHOW, starts[0].show);
-  EXPECT_EQ(0, lstrcmpiA(scratch_.c_str(), starts[0].cwd.c_str())) << starts[0].cwd;
+  ExpectOneStartLikeTheApplet(WaitForStarts(10000, 1000), scratch_);
 }
 
 TEST_F(OpenedApplet, MissingProgramStartsNothingAndAnswersZero) {

@@ -67,13 +67,9 @@ TEST_F(ControlPanel, SendsItsMessagesInOrderAndOpensTheItem) {
       "7 0 -> 0",                                          // CPL_EXIT
   };
   EXPECT_EQ(expected, calls);
-  const std::vector<StandInStart> starts = WaitForStarts(10000, 1000);
-  ASSERT_EQ(1u, starts.size());
-  EXPECT_EQ(0, starts[0].args) << starts[0].commandLine;
-  EXPECT_EQ(SW_SHOW, starts[0].show);
   // No working directory from the applet: the program works in the Control
   // Panel's current folder.
-  EXPECT_EQ(0, lstrcmpiA(scratch_.c_str(), starts[0].cwd.c_str())) << starts[0].cwd;
+  ExpectOneStartLikeTheApplet(WaitForStarts(10000, 1000), scratch_);
 }
 
 // The applet itself, without the spy: opening the item starts the installed

@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -69,6 +71,13 @@ std::vector<StandInStart> WaitForStarts(DWORD timeoutMs, DWORD quietMs) {
   while (RecordedStarts().empty() && GetTickCount64() < end) Sleep(20);
   Sleep(quietMs);
   return RecordedStarts();
+}
+
+void ExpectOneStartLikeTheApplet(const std::vector<StandInStart>& starts, const std::string& cwd) {
+  ASSERT_EQ(1u, starts.size());
+  EXPECT_EQ(0, starts[0].args) << starts[0].commandLine;
+  EXPECT_EQ(SW_SHOW, starts[0].show);
+  EXPECT_EQ(0, lstrcmpiA(cwd.c_str(), starts[0].cwd.c_str())) << starts[0].cwd;
 }
 
 std::string MakeScratchFolder() {

@@ -33,6 +33,11 @@ std::vector<StandInStart> RecordedStarts();
 // further quietMs for any more, and returns them all.
 std::vector<StandInStart> WaitForStarts(DWORD timeoutMs, DWORD quietMs);
 
+// Checks (with gtest expectations) that starts holds exactly the one start
+// the applet asks for: no arguments, SW_SHOW, in the folder cwd that was
+// current in the starter.
+void ExpectOneStartLikeTheApplet(const std::vector<StandInStart>& starts, const std::string& cwd);
+
 // A new empty folder under the temporary folder, for a current folder that
 // tells itself apart; removed by RemoveScratchFolder.
 std::string MakeScratchFolder();
