@@ -15,7 +15,12 @@ demo_applet() {
   local installed='C:\Program Files\Pellmor Vastine\Kestrin'
   local dir="$WINEPREFIX/drive_c/Program Files/Pellmor Vastine/Kestrin"
   rm -rf "$shots" && mkdir -p "$shots"
-  shoot_window() { xwd -root -silent | convert xwd:- -crop "$2" +repage "$1"; }
+  # The screen's part that shows a window: a given rectangle, or all that is
+  # not the black background.
+  shoot_window() {
+    if [ "$2" = trim ]; then xwd -root -silent | convert xwd:- -trim +repage "$1"
+    else xwd -root -silent | convert xwd:- -crop "$2" +repage "$1"; fi
+  }
 
   # The service runs on the simulated device, so the properties program has a
   # device to show; the recording starts first, the service opens it.
@@ -68,7 +73,7 @@ demo_applet() {
   elif "${RUN[@]}" "$window" wait "Kestrin 3D Mouse Properties" 15000; then
     say "Kestrin.exe (the properties program) opened by the item"
     sleep 2
-    shoot_window "$shots/properties-from-applet.png" 1280x1024+0+0
+    shoot_window "$shots/properties-from-applet.png" trim
     echo "  screenshot: $shots/properties-from-applet.png"
     "${RUN[@]}" "$window" close "Kestrin 3D Mouse Properties" 10000 || true
   else
