@@ -111,6 +111,8 @@ install_suite() {
 
   # The service, registered and started through the service control manager.
   if [ -f "$dir64/$service" ]; then
+    # A service of the same name left by an earlier installation goes first.
+    suite_run "$dir64/$service" -u >/dev/null 2>&1 || true
     suite_run "$dir64/$service" -i || echo "  $service -i failed"
     echo "  service \"Kestrin\": $service -i from the install folder"
   fi
@@ -130,5 +132,10 @@ uninstall_suite() {
   suite_run reg delete "$KESTRIN_CPLS_KEY" /v Kestrin /reg:64 /f >/dev/null 2>&1 || true
   suite_run reg delete "$KESTRIN_CPLS_KEY" /v Kestrin /reg:32 /f >/dev/null 2>&1 || true
   rm -rf "$(dirname "$dir64")" "$(dirname "$dir32")"
-  echo "  Control Panel registration and the install folders removed"
+  if suite_run reg query "$KESTRIN_CPLS_KEY" /v Kestrin /reg:64 >/dev/null 2>&1 ||
+     suite_run reg query "$KESTRIN_CPLS_KEY" /v Kestrin /reg:32 >/dev/null 2>&1; then
+    echo "  the Control Panel registration is still there"
+  else
+    echo "  Control Panel registration and the install folders removed"
+  fi
 }
