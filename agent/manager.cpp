@@ -38,6 +38,13 @@ HWND WindowFromParam(LPARAM lParam) {
 
 bool IsRegistered(UINT message, UINT id) { return id != 0 && IsMessage(message, id); }
 
+// A process is the client's when it is the client's own or the one it works
+// for; process id 0 (none known) is nobody's.
+bool ClientHasProcess(const AgentClientRecord* client, DWORD processId) {
+  return processId != 0 &&
+         (client->m_ProcessId == processId || client->m_AssociatedProcessId == processId);
+}
+
 AgentClientRecord* ClientAt(int index) {
   return static_cast<AgentClientRecord*>(PoolRecord(&AgentClients, static_cast<uint16_t>(index)));
 }
@@ -239,7 +246,7 @@ AgentClientRecord* FindClientByWindow(HWND window) {
 AgentClientRecord* FindClientByProcess(DWORD processId) {
   for (auto* c = static_cast<AgentClientRecord*>(PoolFirst(&AgentClients)); c;
        c = static_cast<AgentClientRecord*>(PoolNext(&AgentClients))) {
-    if (c->m_ProcessId == processId || c->m_AssociatedProcessId == processId) return c;
+    if (ClientHasProcess(c, processId)) return c;
   }
   return nullptr;
 }
@@ -262,8 +269,10 @@ void TrackForeground() {
   if (window == LastForegroundWindow) return;
   LastForegroundWindow = window;
   if (!window) return;  // during a switch: the focus stays where it was
+  // A window destroyed since GetForegroundWindow has no process: the focus
+  // stays where it was, as for a null window.
   DWORD processId = 0;
-  AgentSystem.GetWindowThreadProcessId(window, &processId);
+  if (!AgentSystem.GetWindowThreadProcessId(window, &processId) || processId == 0) return;
   if (processId == LastForegroundProcess) return;
   LastForegroundProcess = processId;
   UpdateFocusedClient();
@@ -273,7 +282,7 @@ void UpdateFocusedClient() {
   const DWORD processId = LastForegroundProcess;
   if (FocusedClient != kNoClient) {
     AgentClientRecord* focused = ClientAt(FocusedClient);
-    if (focused->m_ProcessId == processId || focused->m_AssociatedProcessId == processId) return;
+    if (ClientHasProcess(focused, processId)) return;
     // It loses the focus before it is told: a failed post then has no focus
     // to hand on, which the lookup below does.
     FocusedClient = kNoClient;

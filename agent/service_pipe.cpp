@@ -139,25 +139,31 @@ void ClosePipe() {
 int PipeIsOpen() { return Pipe != INVALID_HANDLE_VALUE; }
 
 int ReadRecord(PipeMessage* out) {
-  if (Pipe == INVALID_HANDLE_VALUE) return RecordPipeClosed;
-  if (ReadPending) {
-    if (StillPending(&ReadOverlapped)) return RecordPending;
-    if (!GetOverlappedResult(Pipe, &ReadOverlapped, &BytesRead, FALSE)) {
+  for (;;) {
+    if (Pipe == INVALID_HANDLE_VALUE) return RecordPipeClosed;
+    if (ReadPending) {
+      if (StillPending(&ReadOverlapped)) return RecordPending;
+      if (!GetOverlappedResult(Pipe, &ReadOverlapped, &BytesRead, FALSE)) {
+        ReadPending = 0;
+        ClosePipe();
+        return RecordPipeClosed;
+      }
       ReadPending = 0;
-      ClosePipe();
+    } else if (!ReadFile(Pipe, &ReceiveBuffer, kPipeMessageBytes, &BytesRead, &ReadOverlapped)) {
+      if (GetLastError() == ERROR_IO_PENDING) {
+        ReadPending = 1;
+        return RecordPending;
+      }
+      ClosePipe();  // broken pipe, a longer message, anything else: no line
       return RecordPipeClosed;
     }
-    ReadPending = 0;
-  } else if (!ReadFile(Pipe, &ReceiveBuffer, kPipeMessageBytes, &BytesRead, &ReadOverlapped)) {
-    if (GetLastError() == ERROR_IO_PENDING) {
-      ReadPending = 1;
-      return RecordPending;
+    // A shorter message fills only the start of the buffer, whose rest still
+    // holds the message before it: it is skipped, and the next one read.
+    if (BytesRead == kPipeMessageBytes) {
+      memcpy(out, &ReceiveBuffer, sizeof ReceiveBuffer);
+      return RecordCopied;
     }
-    ClosePipe();  // broken pipe, a longer message, anything else: no line
-    return RecordPipeClosed;
   }
-  memcpy(out, &ReceiveBuffer, sizeof ReceiveBuffer);
-  return RecordCopied;
 }
 
 void DrainPipe() {

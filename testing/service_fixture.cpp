@@ -72,6 +72,13 @@ DWORD SendServiceControl(DWORD control, SERVICE_STATUS* status) {
   return GetLastError();
 }
 
+bool StartKestrinService() {
+  ScmHandle manager = OpenManager();
+  if (!manager) return false;
+  ScmHandle service(OpenServiceA(manager.get(), "Kestrin", SERVICE_START));
+  return service && StartServiceA(service.get(), 0, nullptr);
+}
+
 bool RemoveKestrinService() {
   ServiceQuery query = QueryKestrinService();
   if (!query.installed) return true;

@@ -25,6 +25,9 @@ bool WaitForServiceState(DWORD state, DWORD timeoutMs);
 bool WaitForServiceGone(DWORD timeoutMs);
 // Sends a control; returns 0 when the manager passed it on, else its error.
 DWORD SendServiceControl(DWORD control, SERVICE_STATUS* status = nullptr);
+// Starts the installed service again (after a stop); true when the manager
+// accepted the start.
+bool StartKestrinService();
 // Stops the service when it runs (terminating its process when it does not
 // stop in time), deletes it and waits until it is gone. True when nothing of
 // it is left.

@@ -388,6 +388,27 @@ TEST_F(AgentCoreTest, OnlyTheForegroundProcessClientGetsStateAndASwitchMovesIt) 
   EXPECT_EQ(a->notices().size(), 1u);  // its state (without change bits) equals the message
 }
 
+TEST_F(AgentCoreTest, AForegroundWindowWithoutAProcessFocusesNobody) {
+  State(1, kOpen);
+  auto a = Client(100);  // works for no other process: its associated id is 0
+  // A session change before any foreground was sampled: no process yet.
+  PostMessageA(ManagerWindow, 0x02B1 /* WM_WTSSESSION_CHANGE */, 1, 0);
+  Serve();
+  EXPECT_THAT(a->notices(), IsEmpty());
+  ForegroundOf(300);  // a process without a client
+  State(1, kOpen | StateBallActive);
+  EXPECT_THAT(a->notices(), IsEmpty());
+  // The foreground window is gone before its process is asked for.
+  Foreground = reinterpret_cast<HWND>(static_cast<LONG_PTR>(0x7FFF0010));
+  State(1, kOpen, 1);
+  EXPECT_THAT(a->notices(), IsEmpty());
+  EXPECT_EQ(FocusedClient, kNoClient);
+  // The focus still follows a real foreground afterwards.
+  ForegroundOf(100);
+  State(1, kOpen | StateBallActive, 2);
+  EXPECT_EQ(a->notices().size(), 1u);
+}
+
 TEST_F(AgentCoreTest, ANewlyFocusedClientGetsNothingWhileTheDeviceIsNotOpen) {
   State(1, StateDeviceAttached);  // attached, not enabled
   auto a = Client(100);
@@ -552,6 +573,25 @@ TEST_F(AgentPipeTest, StatesFromThePipeFillTheDeviceTableAndALongerMessageCloses
   EXPECT_TRUE(ServeUntil([] { return !PipeIsOpen(); }));
   EXPECT_EQ(FindDeviceRecord(3)->m_State, kOpen) << "the longer message was not taken";
   EXPECT_THAT(AgentLines(), IsEmpty()) << "a closed pipe is no failure to report";
+}
+
+TEST_F(AgentPipeTest, AMessageShorterThanTwelveBytesIsSkipped) {
+  FakeServicePipe pipe;
+  ASSERT_TRUE(pipe.Listen());
+  OnServiceNotify(1, 0);
+  ASSERT_TRUE(pipe.WaitConnected(2000));
+  ASSERT_EQ(pipe.ReceiveUntilQuiet(100).size(), 2u);
+  ASSERT_TRUE(pipe.Send(MakeDeviceStateMessage(3, kOpen | StateBallActive, 0x21)));
+  // The opcode and device number of a state for device 4, and nothing more:
+  // the rest of the receive buffer still holds the message before it.
+  const PipeMessage cut = MakeDeviceStateMessage(4, kOpen, 0x99);
+  for (DWORD bytes : {5u, 0u, 11u}) ASSERT_TRUE(pipe.SendBytes(&cut, bytes));
+  ASSERT_TRUE(pipe.Send(MakeDeviceStateMessage(5, kOpen, 0x07)));
+  ASSERT_TRUE(ServeUntil([] { return FindDeviceRecord(5) != nullptr; }));
+  EXPECT_EQ(FindDeviceRecord(4), nullptr);
+  EXPECT_EQ(FindDeviceRecord(3)->m_State, kOpen | StateBallActive);
+  EXPECT_EQ(FindDeviceRecord(5)->m_Buttons, 0x07u);
+  EXPECT_TRUE(PipeIsOpen());
 }
 
 TEST_F(AgentPipeTest, AReconnectWhoseFirstWriteStaysPendingStillSendsTheFlags) {

@@ -3,9 +3,11 @@
 // and the installed agent; what the agent costs while the device streams; and
 // how often it wakes while the device rests. Prints figures, judges nothing.
 //
-// The floor beside the latency, from the same run: a pipe client in this
-// process that receives the same state message from the service (the road
-// without the agent's read, routing and post).
+// The floor beside the latency, from the same run: the road's two hops done
+// bare (bare_relay.h), a pipe client that reads the same state message and at
+// once posts it to a window of another process (this one) that stamps its
+// arrival; the ratio says what the agent's own work adds. One pipe hop alone
+// (a pipe client in this process) is printed beside them.
 #include <windows.h>
 #include <mmsystem.h>
 #include <stdio.h>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "agent_install.h"
+#include "bare_relay.h"
 #include "client_process.h"
 #include "dbwin_monitor.h"
 #include "latency_figures.h"
@@ -74,15 +77,18 @@ int main() {
   if (!client.Start(KESTRIN_TEST_CLIENT_EXE)) return Fail("the client does not start");
   client.TakeForeground();
   if (!WaitNotices(client, monitor, 1, 10000)) return Fail("the client got no state");
+  BareRelayFloor floor;
+  if (!floor.Start(KESTRIN_BARE_RELAY_EXE)) return Fail("the bare relay does not connect");
   PipeTestClient pipe;
   if (!pipe.Connect(5000)) return Fail("no pipe");
   pipe.ReceiveUntilQuiet(200);  // the device's state on connect
 
   // ---- latency of each state change ----
-  std::vector<double> agentUs, pipeUs;
-  int agentLost = 0, pipeLost = 0;
+  std::vector<double> agentUs, floorUs, pipeUs;
+  int agentLost = 0, floorLost = 0, pipeLost = 0;
   for (int i = 0; i < kSamples; ++i) {
     const size_t before = client.StateNotices(monitor).size();
+    const size_t floorBefore = floor.Count();
     const double sent = MicrosecondsNow();
     SimSend(ball, reports[i & 1].data(), static_cast<uint32_t>(reports[i & 1].size()));
     PipeMessage m;
@@ -90,6 +96,10 @@ int main() {
       pipeUs.push_back(MicrosecondsNow() - sent);
     else
       ++pipeLost;
+    if (floor.WaitCount(floorBefore + 1, 1000))
+      floorUs.push_back(floor.At(floorBefore).us - sent);
+    else
+      ++floorLost;
     if (WaitNotices(client, monitor, before + 1, 1000))
       agentUs.push_back(client.StateNotices(monitor)[before].us - sent);
     else
@@ -97,7 +107,10 @@ int main() {
     Sleep(5);
   }
   PrintLatency("report to focused client's DeviceStateNotice", agentUs, agentLost);
-  PrintLatency("floor: report to a pipe client of the service", pipeUs, pipeLost);
+  PrintLatency("floor: pipe read + post to another process", floorUs, floorLost);
+  PrintRatio("ratio: agent road / two-hop floor", agentUs, floorUs);
+  PrintLatency("beside it: one pipe hop (pipe client)", pipeUs, pipeLost);
+  floor.Stop();
 
   // ---- CPU while the ball streams (moving all the time: no state changes) ----
   const std::vector<std::string> agentPids = UnixProcesses("KestrinElf.exe");

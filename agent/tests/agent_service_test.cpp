@@ -53,16 +53,6 @@ std::string AgentToInstall() {
   return KESTRIN_ELF_EXE;
 }
 
-bool StartKestrinService() {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!manager) return false;
-  SC_HANDLE service = OpenServiceA(manager, "Kestrin", SERVICE_START);
-  bool started = service && StartServiceA(service, 0, nullptr);
-  if (service) CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return started;
-}
-
 class AgentServiceTest : public SimulatedServiceTest {
  protected:
   static void SetUpTestSuite() {

@@ -6,9 +6,22 @@
 // while any CKestrin lives; the last one to go closes it (hook, section
 // handle, client window), and a CKestrin built after that connects again, so
 // a client that closes and reopens its only object keeps hearing events and
-// reading motion. The view is mapped once and stays mapped until the process
-// ends: a read on another thread may be using it at any time.
+// reading motion. One lock guards the connect and close decisions, the list
+// of live states and the notices' hold on a state; motion reads take no
+// lock.
+//
+// A view stays mapped until the process ends: a read on another thread, or a
+// client that took the view's address from the exported globals, may be using
+// it at any time. While the connection holds a handle to the section, the
+// section keeps its name and a service that starts again gets the same one,
+// so one view serves every reconnect. The last object's close gives up that
+// handle, and with it (once the service is gone too) the name: a service
+// started after that makes a new section. So the first open after a close
+// maps a new view and points the globals at it, and the earlier view stays
+// as it was.
 #include "connection_private.h"
+
+#include <stddef.h>
 
 #include <new>
 
@@ -25,13 +38,92 @@ KestrinCallback LoadCallback() {
   return __atomic_load_n(&AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback, __ATOMIC_ACQUIRE);
 }
 
-void CallBack(unsigned int event, long param) { LoadCallback()(event, param); }
+// The callback word is exported and writable: a null one calls nothing.
+void CallBack(unsigned int event, long param) {
+  if (KestrinCallback callback = LoadCallback()) callback(event, param);
+}
+
+// ---- the lock, the live states and the notices' hold on them ----
+
+// Recursive: the connect sequence, run under it, maps the view and primes
+// the live states under it again.
+CRITICAL_SECTION& LockSection() {
+  struct Section {
+    CRITICAL_SECTION m_Section;
+    Section() { InitializeCriticalSection(&m_Section); }
+  };
+  static Section section;  // never deleted: a late message may still take it
+  return section.m_Section;
+}
+
+class ConnectionLock {
+ public:
+  ConnectionLock() { EnterCriticalSection(&LockSection()); }
+  ~ConnectionLock() { LeaveCriticalSection(&LockSection()); }
+  ConnectionLock(const ConnectionLock&) = delete;
+  ConnectionLock& operator=(const ConnectionLock&) = delete;
+};
+
+// One CKestrin's state with the connection's bookkeeping of it. A state
+// whose object is destroyed while the window procedure applies a notice to
+// it (on the connection's thread, with the object destroyed on another) is
+// retired and freed by the procedure when the notice is done.
+struct StateEntry {
+  ConnectionState m_State;  // first: CKestrin::m_pConnection points here
+  StateEntry* m_Next;       // the live list
+  int m_Uses;               // notices being applied to it
+  bool m_Retired;           // its object is gone
+};
+static_assert(offsetof(StateEntry, m_State) == 0, "a state is its entry");
+
+StateEntry* g_LiveStates = nullptr;  // under the lock
+
+StateEntry* EntryOf(ConnectionState* state) { return reinterpret_cast<StateEntry*>(state); }
+
+void FreeEntry(StateEntry* entry) {
+  if (g_FreeStateMemory)
+    g_FreeStateMemory(entry, sizeof *entry);
+  else
+    ::operator delete(entry);
+}
+
+void Unlink(StateEntry* entry) {
+  for (StateEntry** link = &g_LiveStates; *link; link = &(*link)->m_Next) {
+    if (*link == entry) {
+      *link = entry->m_Next;
+      return;
+    }
+  }
+}
+
+ConnectionState* CurrentState() {
+  return __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE);
+}
+
+// The newest object's state, held for one notice; null when there is none.
+StateEntry* HoldCurrentState() {
+  ConnectionLock hold;
+  ConnectionState* state = CurrentState();
+  if (!state) return nullptr;
+  StateEntry* entry = EntryOf(state);
+  ++entry->m_Uses;
+  return entry;
+}
+
+void ReleaseState(StateEntry* entry) {
+  bool free;
+  {
+    ConnectionLock hold;
+    free = --entry->m_Uses == 0 && entry->m_Retired;
+  }
+  if (free) FreeEntry(entry);
+}
 
 // A notice's event; false when the callback destroyed the object whose state
 // the notice was updating (or built a newer one).
 bool NoticeEvent(const ConnectionState* state, unsigned int event, long param) {
   CallBack(event, param);
-  return __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE) == state;
+  return CurrentState() == state;
 }
 
 HWND ManagerWindow() {
@@ -43,20 +135,22 @@ void PostToManager(uint32_t wParam) {
                reinterpret_cast<LPARAM>(g_Connection.m_ClientWindow));
 }
 
-// The section handle of this open replaces the earlier one, which is closed;
-// the view of the first successful map serves every later connect (the
-// service that creates the section again while this handle is open gets the
-// same section).
+// The section handle of this open replaces the earlier one, which is closed.
+// A view is mapped when there is none yet, or when the connection let go of
+// every handle to the section of the one it has (see above); every live
+// state is primed from the new view before a read can see it.
 void OpenSection() {
+  ConnectionLock hold;
+  ProcessConnection& c = g_Connection;
   HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName);
   if (!mapping) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) ReportError("OpenFileMapping() failed: <%ld> %s\n", error);
     return;
   }
-  HANDLE earlier = __atomic_exchange_n(&g_Connection.m_Mapping, mapping, __ATOMIC_ACQ_REL);
+  HANDLE earlier = __atomic_exchange_n(&c.m_Mapping, mapping, __ATOMIC_ACQ_REL);
   if (earlier) CloseHandle(earlier);
-  if (__atomic_load_n(&g_Connection.m_View, __ATOMIC_ACQUIRE)) return;
+  if (__atomic_load_n(&c.m_View, __ATOMIC_ACQUIRE) && !c.m_ViewOrphaned) return;
   SYSTEM_INFO info;
   GetSystemInfo(&info);
   void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, SectionBytesForPageSize(info.dwPageSize));
@@ -64,12 +158,21 @@ void OpenSection() {
     ReportError("MapViewOfFile() failed: <%ld> %s\n", GetLastError());
     return;
   }
-  __atomic_store_n(&g_Connection.m_View, view, __ATOMIC_RELEASE);
+  const DeviceMotionRecord* record = static_cast<const DeviceMotionRecord*>(view) + 1;
+  for (StateEntry* entry = g_LiveStates; entry; entry = entry->m_Next)
+    PrimeReadState(&entry->m_State, record);
+  __atomic_store_n(&c.m_View, view, __ATOMIC_RELEASE);
+  c.m_ViewOrphaned = false;
+}
+
+bool IsOurProcedure(HWND window) {
+  return GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ClientWindowProc);
 }
 
 }  // namespace
 
 ProcessConnection g_Connection = {};
+void (*g_FreeStateMemory)(void* block, size_t bytes) = nullptr;
 TicClock g_TicClock = SystemTic;
 
 uint16_t SystemTic() {
@@ -93,8 +196,15 @@ void Connect() {
   windowClass.hInstance = c.m_Module;
   windowClass.lpszClassName = kClientClass;
   RegisterClassA(&windowClass);  // fails harmlessly when a connect before registered it
-  c.m_ClientWindow = CreateWindowExA(0, kClientClass, kClientTitle, 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                     nullptr, c.m_Module, nullptr);
+  HWND window = CreateWindowExA(0, kClientClass, kClientTitle, 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, c.m_Module, nullptr);
+  if (window && !IsOurProcedure(window)) {
+    // The class outlived an earlier load of this library (a window of it
+    // still waited for its thread then): this load's procedure takes over.
+    SetClassLongPtrA(window, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientWindowProc));
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientWindowProc));
+  }
+  __atomic_store_n(&c.m_ClientWindow, window, __ATOMIC_RELEASE);
   AllowMessage(c.m_ClientWindow, c.m_MessageId);
   Reconnect();
   if (!c.m_IdleHook)
@@ -120,8 +230,10 @@ void CloseConnection() {
   ProcessConnection& c = g_Connection;
   if (HHOOK hook = __atomic_exchange_n(&c.m_IdleHook, static_cast<HHOOK>(nullptr), __ATOMIC_ACQ_REL))
     UnhookWindowsHookEx(hook);
-  if (HANDLE mapping = __atomic_exchange_n(&c.m_Mapping, static_cast<HANDLE>(nullptr), __ATOMIC_ACQ_REL))
+  if (HANDLE mapping = __atomic_exchange_n(&c.m_Mapping, static_cast<HANDLE>(nullptr), __ATOMIC_ACQ_REL)) {
     CloseHandle(mapping);
+    c.m_ViewOrphaned = true;  // the view alone no longer holds its section's name
+  }
   if (HWND window = __atomic_exchange_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_ACQ_REL)) {
     if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
       DestroyWindow(window);
@@ -137,19 +249,61 @@ void CloseConnection() {
   c.m_Connected = false;
 }
 
+void ReleaseAtUnload() {
+  ProcessConnection& c = g_Connection;
+  ConnectionLock hold;
+  if (HHOOK hook = __atomic_exchange_n(&c.m_IdleHook, static_cast<HHOOK>(nullptr), __ATOMIC_ACQ_REL))
+    UnhookWindowsHookEx(hook);
+  __atomic_store_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_RELEASE);
+  c.m_Connected = false;
+  // Every client window of this process that runs this module's procedure:
+  // the connection's own, and those whose close was posted to a thread that
+  // has not pumped it yet.
+  HWND windows[64];
+  int count = 0;
+  HWND window = nullptr;
+  while (count < 64 &&
+         (window = FindWindowExA(HWND_MESSAGE, window, kestrin::manager::kClientClass,
+                                 kestrin::manager::kClientTitle))) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsOurProcedure(window)) windows[count++] = window;
+  }
+  HWND left = nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (GetWindowThreadProcessId(windows[i], nullptr) == GetCurrentThreadId()) {
+      DestroyWindow(windows[i]);
+    } else {
+      // Another thread's window: it closes when that thread pumps, with the
+      // system's procedure, since this one is about to be unmapped.
+      SetWindowLongPtrA(windows[i], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
+      PostMessageA(windows[i], WM_CLOSE, 0, 0);
+      left = windows[i];
+    }
+  }
+  // The class names this module's procedure: unregistered when no window of
+  // it is left, else pointed at the system's procedure.
+  if (!UnregisterClassA(kestrin::manager::kClientClass, c.m_Module) && left)
+    SetClassLongPtrA(left, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
+}
+
 LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   using namespace kestrin::manager;
   const unsigned int id = g_Connection.m_MessageId;
   if (id && IsMessage(message, id)) {
+    // A window whose close is under way (another thread let the connection
+    // go, or made a new one) no longer speaks for it.
+    if (window != __atomic_load_n(&g_Connection.m_ClientWindow, __ATOMIC_ACQUIRE)) return 0;
     switch (NoticeCode(static_cast<uint32_t>(wParam))) {
       case ManagerStarted:
         Reconnect();
         break;
       case DeviceStateNotice:
-        if (ConnectionState* state =
-                __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE))
-          ApplyDeviceStateNotice(state, NoticeLowWord(static_cast<uint32_t>(wParam)),
+        if (StateEntry* entry = HoldCurrentState()) {
+          ApplyDeviceStateNotice(&entry->m_State, NoticeLowWord(static_cast<uint32_t>(wParam)),
                                  static_cast<uint32_t>(lParam), NoticeEvent);
+          ReleaseState(entry);
+        }
         break;
       default:  // ClientRegistered and anything else: nothing to do
         break;
@@ -177,30 +331,47 @@ LRESULT CALLBACK ForegroundIdleProc(int code, WPARAM wParam, LPARAM lParam) {
 // ---- CKestrin ----
 
 CKestrin::CKestrin(unsigned short, EAccessMode) : m_Motion(), m_Scroll(), m_pConnection(nullptr) {
-  ConnectionState* state = new (std::nothrow) ConnectionState;
-  if (!state) return;
-  if (!g_Connection.m_Connected) {
-    Connect();
-    g_Connection.m_Connected = true;
+  StateEntry* entry = static_cast<StateEntry*>(::operator new(sizeof(StateEntry), std::nothrow));
+  if (!entry) return;
+  ResetConnectionState(&entry->m_State);
+  entry->m_Uses = 0;
+  entry->m_Retired = false;
+  {
+    // Never joins a connection that another thread is closing: the close
+    // runs under the same lock.
+    ConnectionLock hold;
+    if (!g_Connection.m_Connected) {
+      Connect();
+      g_Connection.m_Connected = true;
+    }
+    ++g_Connection.m_Objects;
+    PrimeReadState(&entry->m_State, MotionRecord());
+    entry->m_Next = g_LiveStates;
+    g_LiveStates = entry;
+    __atomic_store_n(&g_Connection.m_CurrentState, &entry->m_State, __ATOMIC_RELEASE);
   }
-  __atomic_add_fetch(&g_Connection.m_Objects, 1, __ATOMIC_ACQ_REL);
-  ResetConnectionState(state);
-  __atomic_store_n(&g_Connection.m_CurrentState, state, __ATOMIC_RELEASE);
-  PrimeMotionSums(state, MotionRecord());
-  m_pConnection = state;
+  m_pConnection = &entry->m_State;
 }
 
 CKestrin::~CKestrin() {
   ConnectionState* state = m_pConnection;
   if (!state) return;
-  // Notices stop reaching this state; an older object that is not the
-  // newest one leaves the newest one's notices alone.
-  ConnectionState* expected = state;
-  __atomic_compare_exchange_n(&g_Connection.m_CurrentState, &expected, nullptr, false,
-                              __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
-  if (__atomic_sub_fetch(&g_Connection.m_Objects, 1, __ATOMIC_ACQ_REL) == 0) CloseConnection();
+  StateEntry* entry = EntryOf(state);
+  bool free;
+  {
+    ConnectionLock hold;
+    // Notices stop reaching this state; an older object that is not the
+    // newest one leaves the newest one's notices alone.
+    ConnectionState* expected = state;
+    __atomic_compare_exchange_n(&g_Connection.m_CurrentState, &expected, nullptr, false,
+                                __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    Unlink(entry);
+    entry->m_Retired = true;
+    free = entry->m_Uses == 0;
+    if (--g_Connection.m_Objects == 0) CloseConnection();
+  }
   m_pConnection = nullptr;
-  delete state;
+  if (free) FreeEntry(entry);
 }
 
 CKestrin& CKestrin::operator=(const CKestrin& other) {
@@ -212,7 +383,9 @@ CKestrin& CKestrin::operator=(const CKestrin& other) {
 
 int CKestrin::Register(KestrinCallback callback, unsigned long processId) {
   using namespace kestrin::manager;
-  __atomic_store_n(&AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback, callback, __ATOMIC_RELEASE);
+  // A null callback is no callback: the do-nothing one is kept instead.
+  KestrinCallback stored = callback ? callback : NullCallback;
+  __atomic_store_n(&AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback, stored, __ATOMIC_RELEASE);
   if (processId != GetCurrentProcessId()) {
     PostToManager(RequestWParam(ClientProcessHigh, static_cast<uint16_t>(processId >> 16)));
     PostToManager(RequestWParam(ClientProcessLow, static_cast<uint16_t>(processId)));

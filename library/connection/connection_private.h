@@ -17,16 +17,21 @@ struct ProcessConnection {
   void* m_ManagerWindow;  // "KestrinManager" (an HWND) as last looked up
   unsigned int m_MessageId;  // "KestrinMessage"
   HANDLE m_Mapping;       // section handle from the last successful open
-  void* m_View;           // read-only view, mapped once and never unmapped
+  void* m_View;           // read-only view of record 1's section; views are never unmapped
   LONG m_WakeupRequested;
   LONG m_NextIdPending;
   ConnectionState* m_CurrentState;  // the newest CKestrin's: notices update it
-  bool m_Connected;       // the connect sequence has run and nothing closed it
-  LONG m_Objects;         // live CKestrin objects; the last one closes
+  bool m_Connected;       // the connect sequence has run and nothing closed it (under the lock)
+  LONG m_Objects;         // live CKestrin objects; the last one closes (under the lock)
   HINSTANCE m_Module;
+  bool m_ViewOrphaned;    // every handle to the view's section was closed (under the lock)
 };
 
 extern ProcessConnection g_Connection;
+
+// How the memory of a state is given back; null: operator delete. A test
+// keeps the blocks here to see writes into states that are gone.
+extern void (*g_FreeStateMemory)(void* block, size_t bytes);
 
 // The tic source of the motion reads (the system time; tests put a clock of
 // their own here).
@@ -38,6 +43,11 @@ uint16_t SystemTic();
 void Connect();
 void Reconnect();
 void CloseConnection();
+// The library is being unloaded while the process goes on: the hook goes,
+// this thread's client windows are destroyed and other threads' are handed
+// the system's window procedure (they close when their thread pumps), and
+// the class goes with the last of them.
+void ReleaseAtUnload();
 
 LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK ForegroundIdleProc(int code, WPARAM wParam, LPARAM lParam);
@@ -62,7 +72,8 @@ void FreeSystemText();
 
 // Library load: the module and the display's refresh period.
 void OnLibraryAttach(HINSTANCE module);
-void OnLibraryDetach();
+// unloading: FreeLibrary, not the end of the process.
+void OnLibraryDetach(bool unloading);
 float RefreshPeriodForRate(int refreshRate);
 
 }  // namespace Kestrin1

@@ -38,6 +38,24 @@ Side<ScrollBuffer, 2> ScrollSide(ConnectionState* state, const DeviceMotionRecor
   return side;
 }
 
+// The sums and the counter of one side from one consistent copy; the state
+// word keeps its moving bit (the window procedure's) and loses the period.
+template <typename Buffer, int Axes>
+void PrimeSide(const Side<Buffer, Axes>& side) {
+  Buffer copy;
+  uint16_t header;
+  if (!ReadConsistentMotion(side.m_Source, &copy, &header)) return;
+  memcpy(side.m_Sums, copy.m_Sums, sizeof copy.m_Sums);
+  uint16_t word = LoadWord(side.m_State);
+  for (;;) {
+    const uint16_t next =
+        static_cast<uint16_t>((word & kStateMovingBit) | MotionReportCount(header));
+    if (__atomic_compare_exchange_n(side.m_State, &word, next, false, __ATOMIC_ACQ_REL,
+                                    __ATOMIC_ACQUIRE))
+      return;
+  }
+}
+
 // The read of one side: 1 with *tics and axes[0..Axes) set, 0 with them
 // zeroed. record null means no view.
 template <typename Buffer, int Axes>
@@ -124,6 +142,12 @@ void PrimeMotionSums(ConnectionState* state, const DeviceMotionRecord* record) {
     memcpy(state->m_BallSums, ball.m_Sums, sizeof ball.m_Sums);
   if (ReadScrollMotion(record, &scroll, &header))
     memcpy(state->m_ScrollSums, scroll.m_Sums, sizeof scroll.m_Sums);
+}
+
+void PrimeReadState(ConnectionState* state, const DeviceMotionRecord* record) {
+  if (!record) return;
+  PrimeSide(BallSide(state, record));
+  PrimeSide(ScrollSide(state, record));
 }
 
 int ReadBallSide(ConnectionState* state, const DeviceMotionRecord* record, TicClock clock,

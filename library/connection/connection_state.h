@@ -45,6 +45,14 @@ void ResetConnectionState(ConnectionState* state);
 // is not kept). Nothing happens when record is null or the copy fails.
 void PrimeMotionSums(ConnectionState* state, const DeviceMotionRecord* record);
 
+// Primes the read state of both sides from one consistent copy each: the
+// stored sums and the report counter, so that the next read covers only the
+// reports published after this moment. The moving bit stays as the notices
+// left it; the period no longer belongs to the run. A side whose copy fails
+// (or a null record) is left as it was. The connection primes every live
+// state when it maps the view, and a new state when a view is already there.
+void PrimeReadState(ConnectionState* state, const DeviceMotionRecord* record);
+
 // The current tic: 204.8 us, wrapping at 2^16.
 typedef uint16_t (*TicClock)();
 

@@ -1,8 +1,8 @@
 // The entry point of Kestrin1.dll.
 #include "connection_private.h"
 
-BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) Kestrin1::OnLibraryAttach(module);
-  if (reason == DLL_PROCESS_DETACH) Kestrin1::OnLibraryDetach();
+  if (reason == DLL_PROCESS_DETACH) Kestrin1::OnLibraryDetach(reserved == nullptr);
   return TRUE;
 }

@@ -18,6 +18,12 @@ void OnLibraryAttach(HINSTANCE module) {
   CKestrin::m_MonitorRefreshPeriod = RefreshPeriodForRate(rate);
 }
 
-void OnLibraryDetach() { FreeSystemText(); }
+void OnLibraryDetach(bool unloading) {
+  // At the end of the process the system takes everything at once; an
+  // unload leaves the process running, with windows that must not call into
+  // the unmapped module.
+  if (unloading) ReleaseAtUnload();
+  FreeSystemText();
+}
 
 }  // namespace Kestrin1

@@ -28,9 +28,9 @@ struct AAgility {
   CSpatialMath::AVec3f m_Up;
   float m_TranslationGain;  // camera translation per count and second (SetFlyFactor)
 
-  AAgility() = default;
-  AAgility(const AAgility& other) = default;
-  KESTRIN1_API AAgility& operator=(const AAgility& other);
+  // A plain record, an aggregate in every standard: `AAgility a = {...}`.
+  // Copies are member-wise; the library still exports the copy assignment
+  // that clients built against earlier headers call.
 };
 
 class CAgility {

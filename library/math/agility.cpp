@@ -27,20 +27,30 @@ const AAgility CAgility::m_DefaultValues = {
     100.0f / 65536.0f, // m_TranslationGain
 };
 
-AAgility& AAgility::operator=(const AAgility& other) {
-  // Every field, padding aside, exactly as a byte copy of the record would.
-  m_Options = other.m_Options;
-  m_ExtentGain = other.m_ExtentGain;
-  m_ZoomGain = other.m_ZoomGain;
-  m_RotationGain = other.m_RotationGain;
-  m_TranslationLimit = other.m_TranslationLimit;
-  m_FlyGain = other.m_FlyGain;
-  m_RotationLimit = other.m_RotationLimit;
-  m_Upright = other.m_Upright;
-  m_Up = other.m_Up;
-  m_TranslationGain = other.m_TranslationGain;
-  return *this;
+#if defined(_WIN32)
+// AAgility's copy assignment as clients built against earlier headers import
+// it: AAgility::operator=(const AAgility&), a member function (this in ecx,
+// the callee removes the argument, on x86). The header now leaves the copy
+// implicit so that the record stays an aggregate; the entry keeps its name.
+#  define KESTRIN1_STRING(x) #x
+#  define KESTRIN1_SYMBOL(prefix, name) KESTRIN1_STRING(prefix) name
+#  if defined(_WIN64)
+#    define KESTRIN1_MEMBER_CALL
+#  else
+#    define KESTRIN1_MEMBER_CALL __attribute__((thiscall))
+#  endif
+AAgility* KESTRIN1_MEMBER_CALL AAgilityCopyAssignment(AAgility* self, const AAgility* other)
+    __asm__(KESTRIN1_SYMBOL(__USER_LABEL_PREFIX__, "_ZN8Kestrin18AAgilityaSERKS0_"));
+AAgility* KESTRIN1_MEMBER_CALL AAgilityCopyAssignment(AAgility* self, const AAgility* other) {
+  *self = *other;
+  return self;
 }
+// Exported by its plain name, as the linker's directive for a declared
+// export would name it (the linker adds the label prefix itself).
+__asm__(".section .drectve\n"
+        ".ascii \" -export:\\\"_ZN8Kestrin18AAgilityaSERKS0_\\\"\"\n"
+        ".text");
+#endif
 
 CAgility::CAgility(const AAgility& values) : m_Values(values) {}
 
@@ -109,13 +119,17 @@ struct HalfExtents {
   float w, h;
 };
 
+// A window with no width or no height (a minimised one) has no aspect: it
+// counts as square, so the rectangle and the gains stay finite.
 HalfExtents ViewRectangle(const AViewVolume& view, unsigned short w, unsigned short h) {
   const float half = view.m_Height / 2.0f;
+  if (w == 0 || h == 0) return {half, half};
   if (w < h) return {half, static_cast<float>(h) / static_cast<float>(w) * half};
   return {static_cast<float>(w) / static_cast<float>(h) * half, half};
 }
 
 float LongerExtent(const AViewVolume& view, unsigned short w, unsigned short h) {
+  if (w == 0 || h == 0) return view.m_Height;
   const float longer = w > h ? w : h, shorter = w > h ? h : w;
   return longer / shorter * view.m_Height;
 }
@@ -171,9 +185,11 @@ void CAgility::CameraControl(float seconds, const short* const motion, AMat43f& 
                              const AXformf* fly) {
   const Sample s = TakeSample(motion, m_Values.m_Options);
 
+  // Only a finite gain moves the camera: a fly transform of scale 0 or a
+  // translation gain that is not a number leaves the position alone.
   float g;
   if (fly) {
-    g = m_Values.m_FlyGain / fly->m_Scale;
+    g = fly->m_Scale != 0.0f ? m_Values.m_FlyGain / fly->m_Scale : 0.0f;
   } else {
     g = m_Values.m_TranslationGain * seconds;
     // The measure counts tx and ty only; tz moves with the same gain.
@@ -183,7 +199,7 @@ void CAgility::CameraControl(float seconds, const short* const motion, AMat43f& 
     }
   }
   // The translation follows the camera's axes as they were before the turn.
-  if (g != 0.0f) {
+  if (g != 0.0f && std::isfinite(g)) {
     AVec3f v = {static_cast<float>(s.tx) * g, static_cast<float>(s.ty) * g,
                 static_cast<float>(s.tz) * g};
     v *= camera.m_Rotation;
@@ -207,16 +223,20 @@ void CAgility::CameraControl(float seconds, const short* const motion, AMat43f& 
 float CAgility::SetFlyFactor(const AXformf& object, const AXformf* parent, const AXformf* camera,
                              const AVec3f& point, const AViewVolume& view, unsigned short w,
                              unsigned short h) {
+  // Only a finite gain is stored: a camera of scale 0 or a view plane at the
+  // eye has no depth ratio, and the gain stays as it was.
   AVec3f p = Transform(point, object);
   if (parent) p = Transform(p, *parent);
   float z = p.z;
   if (camera) {
+    if (camera->m_Scale == 0.0f) return m_Values.m_TranslationGain;
     const AVec3f q = Subtract(p, camera->m_Matrix.m_Translation) / camera->m_Matrix.m_Rotation;
     z = q.z / camera->m_Scale;
   }
+  if (view.m_ViewPlaneZ == 0.0f) return m_Values.m_TranslationGain;
   z = DepthClamp(z, view);
-  m_Values.m_TranslationGain = z / view.m_ViewPlaneZ * LongerExtent(view, w, h) *
-                               m_Values.m_ExtentGain;
+  const float gain = z / view.m_ViewPlaneZ * LongerExtent(view, w, h) * m_Values.m_ExtentGain;
+  if (std::isfinite(gain)) m_Values.m_TranslationGain = gain;
   return m_Values.m_TranslationGain;
 }
 
@@ -299,10 +319,11 @@ void CAgility::ObjectControl(float seconds, const short* const motion, AXformf& 
     t = EyeToParent(t, parent, camera, true);
 
     AVec3f a = {static_cast<float>(s.rx), static_cast<float>(s.ry), static_cast<float>(s.rz)};
-    // The fence counts a pivot in view whatever its depth; a pivot in the
-    // eye's plane (or behind it) has no line of sight to turn about, and
-    // twists about the eye's own axis.
-    if ((options & kTwistAboutPivot) && inView && e.z <= kFrontZ) {
+    // The fence counts a pivot in view whatever its depth. A pivot in the
+    // eye's plane (within 1e-6 of it) has no line of sight to turn about and
+    // twists about the eye's own axis; one behind the eye turns about its
+    // line through the eye like any other.
+    if ((options & kTwistAboutPivot) && inView && std::fabs(e.z) >= -kFrontZ) {
       a.x += static_cast<float>(s.rz) * e.x / e.z;
       a.y += static_cast<float>(s.rz) * e.y / e.z;
     }

@@ -100,6 +100,38 @@ TEST_F(Kestrin1ReadState, FreshStateAndPriming) {
   PrimeMotionSums(&state_, nullptr);  // no view: nothing happens
 }
 
+TEST_F(Kestrin1ReadState, PrimingTheReadStateTakesSumsAndCountersOfBothSides) {
+  // A view mapped while the service has been publishing for a while: the
+  // next read covers only what comes after the priming.
+  for (int i = 0; i < 30; ++i) Ball({Axes6(500)});
+  Scroll({{40, -40}, {40, -40}, {40, -40}});
+  Enable();
+  state_.m_BallState = kStateMovingBit | kStatePeriodValid | 3;  // the notices' bits
+  state_.m_ScrollState = kStatePeriodValid | 1;
+  PrimeReadState(&state_, Rec());
+  EXPECT_EQ(kStateMovingBit | 30, state_.m_BallState);  // moving kept, period not
+  EXPECT_EQ(3, state_.m_ScrollState);
+  EXPECT_EQ(30 * 500, state_.m_BallSums[0]);
+  EXPECT_EQ(-120, state_.m_ScrollSums[1]);
+
+  Ball({Axes6(-10), Axes6(-30)});
+  Scroll({{2, 4}, {6, 8}});
+  ABallMotion m;
+  ASSERT_EQ(1, ReadBall(&m));
+  EXPECT_EQ(122, m.tics);
+  EXPECT_EQ(-20, m.tx);
+  EXPECT_EQ(20, m.ty);
+  AScrollMotion sm;
+  ASSERT_EQ(1, ReadScrollSide(&state_, Rec(), TestClock, &sm));
+  EXPECT_EQ(4, sm.x);
+  EXPECT_EQ(6, sm.y);
+
+  // No view: nothing changes.
+  const ConnectionState before = state_;
+  PrimeReadState(&state_, nullptr);
+  EXPECT_EQ(0, memcmp(&before, &state_, sizeof before));
+}
+
 TEST_F(Kestrin1ReadState, NoDataCases) {
   ABallMotion m;
   Ball({Axes6(300)});

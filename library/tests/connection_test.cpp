@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -507,6 +510,238 @@ TEST(Kestrin1Lifetime, TheLastObjectDestroyedOnAnotherThread) {
   EXPECT_FALSE(IsWindow(window));
   CloseHandle(built);
   CloseHandle(destroyed);
+}
+
+// ---- the view across a service restart, and the read state at a late mapping ----
+
+// Each axis of a read between lo and hi.
+void ExpectWithin(const ABallMotion& m, int lo, int hi) {
+  for (short v : {m.tx, m.ty, m.tz, m.rx, m.ry, m.rz}) {
+    EXPECT_GE(v, lo);
+    EXPECT_LE(v, hi);
+  }
+}
+
+TEST(Kestrin1Section, AServiceRestartedAfterTheLastObjectWentIsReadByTheNextObject) {
+  // Every object goes, then the service stops (its handles and view with it)
+  // and starts again, creating the section by its name: an object built now
+  // reads what the new service publishes.
+  StandInManager manager;
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  auto service = std::make_unique<TestSection>();
+  ASSERT_TRUE(service->ok());
+  CKestrin* first = new CKestrin();
+  ASSERT_NE(nullptr, g_Connection.m_View);
+  delete first;
+  service.reset();
+
+  TestSection restarted;
+  ASSERT_TRUE(restarted.ok());
+  CKestrin second;
+  Pump();
+  PostNotice(km::NoticeWParam(1, 0x0706), 0);
+  ABallMotion motion = {};
+  PublishBall(restarted.Record1(), 321);
+  ASSERT_EQ(1, second.GetBallMotion());
+  EXPECT_EQ(321, second.m_Motion.tx);
+  EXPECT_EQ(321, second.m_Motion.rz);
+  PublishBall(restarted.Record1(), 7);
+  PublishBall(restarted.Record1(), 9);
+  ASSERT_EQ(1, KesGetBallMotion(&second, &motion));
+  EXPECT_EQ(8, motion.ty);  // the mean of the two reports since the last read
+}
+
+TEST(Kestrin1Section, ALateMappingPrimesEveryLiveObjectFromThatMoment) {
+  // The first client starts the agent itself, so the view comes later than
+  // the objects; the service has been streaming all along. The first read
+  // covers the reports since the mapping, not the service's whole run.
+  TestSection service;
+  ASSERT_TRUE(service.ok());
+  AgentFolder folder(true);
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  CKestrin older, newer;
+  ASSERT_EQ(nullptr, g_Connection.m_View);
+  for (int i = 0; i < 20; ++i) PublishBall(service.Record1(), 300);
+
+  StandInManager manager;
+  PostNotice(km::NoticeWParam(0, km::ManagerStarted), 0);
+  ASSERT_NE(nullptr, g_Connection.m_View);
+  for (int16_t value : {-100, -120, -140}) PublishBall(service.Record1(), value);
+
+  PostNotice(km::NoticeWParam(1, 0x0706), 0);  // the newest object hears it
+  older.m_pConnection->m_Status = newer.m_pConnection->m_Status;
+  for (CKestrin* k : {&newer, &older}) {
+    SCOPED_TRACE(k == &newer ? "newer" : "older");
+    ASSERT_EQ(1, k->GetBallMotion());
+    EXPECT_EQ(122, k->m_Motion.tics);
+    ExpectWithin(k->m_Motion, -140, -100);
+    EXPECT_EQ(-120, k->m_Motion.tx);
+  }
+  // A later object is primed at its construction.
+  for (int16_t value : {50, 60}) PublishBall(service.Record1(), value);
+  CKestrin latest;
+  PostNotice(km::NoticeWParam(1, 0x0706), 0);
+  PublishBall(service.Record1(), 70);
+  PublishBall(service.Record1(), 80);
+  ASSERT_EQ(1, latest.GetBallMotion());
+  EXPECT_EQ(75, latest.m_Motion.tx);
+}
+
+// ---- the callback ----
+
+TEST_F(Kestrin1Connected, ANullCallbackIsNoCallback) {
+  EXPECT_EQ(1, CKestrin::Register(nullptr, GetCurrentProcessId()));
+  EXPECT_NE(nullptr, AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback);
+  PostNotice(km::NoticeWParam(1, 0x0706), 3);
+  EXPECT_EQ(0x0706, kestrin_->m_pConnection->m_Status);
+  EXPECT_EQ(3u, kestrin_->m_pConnection->m_StatusValue);
+  EXPECT_EQ(1, KesRegister(nullptr, 0x12345678));
+  PostMessageA(g_Connection.m_ClientWindow, WM_COMMAND, 0, 0);
+  Pump();
+  PostNotice(km::NoticeWParam(1, 0x0306), 4);
+  // A client that writes the exported callback word itself.
+  AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback = nullptr;
+  PostNotice(km::NoticeWParam(1, 0x0706), 5);
+  EXPECT_EQ(5u, kestrin_->m_pConnection->m_StatusValue);
+  // A real callback afterwards is heard again.
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  PostNotice(km::NoticeWParam(1, 0x0706), 6);
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventButtonsChanged, 6L)));
+}
+
+// ---- objects on several threads ----
+
+// State blocks given back while a test runs: filled with a mark and kept, so
+// that a write into a state after it was freed shows. A block freed while the
+// window procedure is applying a notice to it is counted as well.
+constexpr unsigned char kFreedMark = 0xDD;
+std::mutex g_QuarantineLock;
+std::vector<std::pair<unsigned char*, size_t>> g_Quarantine;
+std::atomic<void*> g_Applying{nullptr};  // the state of the notice in the callback
+std::atomic<long> g_Freed{0}, g_FreedWhileApplied{0};
+void QuarantineState(void* block, size_t bytes) {
+  if (block == g_Applying.load()) ++g_FreedWhileApplied;
+  memset(block, kFreedMark, bytes);
+  std::lock_guard<std::mutex> hold(g_QuarantineLock);
+  g_Quarantine.emplace_back(static_cast<unsigned char*>(block), bytes);
+  ++g_Freed;
+}
+// Blocks written after they were freed; the quarantine is emptied.
+size_t WrittenAfterFree() {
+  std::lock_guard<std::mutex> hold(g_QuarantineLock);
+  size_t written = 0;
+  for (auto& block : g_Quarantine) {
+    for (size_t i = 0; i < block.second; ++i) {
+      if (block.first[i] != kFreedMark) {
+        ++written;
+        break;
+      }
+    }
+    ::operator delete(block.first);
+  }
+  g_Quarantine.clear();
+  return written;
+}
+
+void SpinMicroseconds(int us) {
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  do {
+    QueryPerformanceCounter(&now);
+  } while ((now.QuadPart - start.QuadPart) * 1000000 < us * frequency.QuadPart);
+}
+
+// A client whose callback takes its time: while it runs, the other thread
+// destroys objects (the one whose state the notice is for among them).
+std::atomic<long> g_Heard{0};
+long KESTRIN1_CALLBACK SlowCallback(unsigned int, long) {
+  g_Applying = __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE);
+  const long freed = g_Freed;
+  const DWORD start = GetTickCount();
+  while (g_Freed < freed + 2 && GetTickCount() - start < 100) {
+  }
+  g_Applying = nullptr;
+  ++g_Heard;
+  return 0;
+}
+
+TEST(Kestrin1Threads, ObjectsDestroyedOnAnotherThreadWhileNoticesArrive) {
+  // The connection's thread applies notices to the newest object's state;
+  // another thread keeps building and destroying objects (each becomes the
+  // newest). No state is freed while a notice is being applied to it, and
+  // none is written after it was freed.
+  StandInManager manager;
+  CKestrin::Register(SlowCallback, GetCurrentProcessId());
+  CKestrin kept;  // the connection stays with this thread
+  g_FreeStateMemory = QuarantineState;
+  std::atomic<bool> stop{false};
+  std::atomic<long> cycles{0};
+  std::thread other([&] {
+    while (!stop) {
+      CKestrin* k = new CKestrin();
+      SpinMicroseconds(200);  // lives a while as the newest object
+      delete k;
+      ++cycles;
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    // Buttons alone, then the state bits too: both write into the state.
+    const uint16_t low = (i & 2) ? 0x0706 : 0x0306;
+    // Sent while an object of the other thread is the newest.
+    const DWORD start = GetTickCount();
+    for (ConnectionState* s = nullptr;
+         (!s || s == kept.m_pConnection) && GetTickCount() - start < 100;)
+      s = __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE);
+    PostMessageA(g_Connection.m_ClientWindow, g_Connection.m_MessageId,
+                 km::NoticeWParam(1, low), i);
+    Pump();
+  }
+  stop = true;
+  other.join();
+  g_FreeStateMemory = nullptr;
+  printf("%ld objects built and destroyed on the other thread, %ld events heard\n",
+         cycles.load(), g_Heard.load());
+  EXPECT_GT(g_Heard.load(), 100);
+  EXPECT_EQ(0, g_FreedWhileApplied.load());
+  EXPECT_EQ(0u, WrittenAfterFree());
+  EXPECT_EQ(1, g_Connection.m_Objects);
+}
+
+TEST(Kestrin1Threads, ConstructionAndDestructionOnTwoThreadsShareOneConnection) {
+  // Two threads build and destroy their objects at the same time; an object
+  // never joins a connection that is being closed, and no connection is
+  // made twice.
+  StandInManager manager;
+  std::atomic<int> orphans{0};
+  std::atomic<bool> go{false};
+  auto worker = [&] {
+    while (!go) {
+    }
+    for (int i = 0; i < 400; ++i) {
+      CKestrin* k = new CKestrin();
+      HWND window = __atomic_load_n(&g_Connection.m_ClientWindow, __ATOMIC_ACQUIRE);
+      if (!window || !__atomic_load_n(&g_Connection.m_IdleHook, __ATOMIC_ACQUIRE)) ++orphans;
+      Pump();  // closes this thread's windows that another thread let go
+      window = __atomic_load_n(&g_Connection.m_ClientWindow, __ATOMIC_ACQUIRE);
+      if (!window || !IsWindow(window)) ++orphans;
+      delete k;
+      Pump();
+    }
+  };
+  std::thread a(worker), b(worker);
+  go = true;
+  a.join();
+  b.join();
+  EXPECT_EQ(0, orphans.load());
+  EXPECT_EQ(0, g_Connection.m_Objects);
+  EXPECT_FALSE(g_Connection.m_Connected);
+  EXPECT_EQ(nullptr, g_Connection.m_ClientWindow);
+  EXPECT_EQ(nullptr, g_Connection.m_IdleHook);
+  EXPECT_EQ(0, CountClientWindows()) << "each thread's windows went with it";
+  // The connection still works for a new object.
+  CKestrin k;
+  EXPECT_EQ(1, CountClientWindows());
 }
 
 TEST(Kestrin1Load, RefreshPeriodOfTheDisplay) {

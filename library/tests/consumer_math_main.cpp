@@ -43,6 +43,13 @@ int main() {
   agility.CameraControl(1.0f, forward, camera, nullptr);
   Check(Near(camera.m_Translation, {0, 0, -1000 * 100.0f / 65536}), "CameraControl");
 
+  // The settings record is a plain aggregate, copied member-wise.
+  AAgility record = {0x9, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 1, {0.0f, 0.0f, 1.0f}, 7.0f};
+  const AAgility copy = record;
+  Check(copy.m_Options == 0x9 && copy.m_Up.z == 1 && copy.m_TranslationGain == 7, "AAgility");
+  record = CAgility::m_DefaultValues;
+  Check(record.m_Options == 3 && CAgility(record).m_Values.m_FlyGain == 100, "AAgility copy");
+
   // And by the flat functions.
   AAgility* handle = KesAgilityCreate();
   int bits[4];

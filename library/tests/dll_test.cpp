@@ -79,4 +79,20 @@ TEST_F(Kestrin1Dll, ClassMembersByImport) {
   EXPECT_FLOAT_EQ(0.0002048f, CKestrin::SecondsPerTic());
 }
 
+TEST_F(Kestrin1Dll, TheCopyAssignmentEntryOfEarlierClientsStillCopies) {
+  // Clients built against earlier headers call AAgility's copy assignment
+  // through the import table, as a member function.
+#if defined(_WIN64)
+  using Assign = AAgility* (*)(AAgility* self, const AAgility* other);
+#else
+  using Assign = AAgility*(__attribute__((thiscall)) *)(AAgility* self, const AAgility* other);
+#endif
+  Assign assign = reinterpret_cast<Assign>(
+      GetProcAddress(GetModuleHandleA("Kestrin1.dll"), "_ZN8Kestrin18AAgilityaSERKS0_"));
+  ASSERT_NE(nullptr, assign);
+  AAgility target = {};
+  EXPECT_EQ(&target, assign(&target, &CAgility::m_DefaultValues));
+  EXPECT_EQ(0, memcmp(&target, &CAgility::m_DefaultValues, sizeof target));
+}
+
 }  // namespace

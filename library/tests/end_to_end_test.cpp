@@ -80,51 +80,69 @@ class Kestrin1EndToEnd : public SimulatedServiceTest {
              reports;
     }, 5000));
   }
+  // Builds the object and waits until the agent has routed the device to it.
+  void Connect() {
+    g_Events.clear();
+    kestrin_ = new CKestrin();
+    ASSERT_TRUE(PumpUntil([] { return Seen(EventDeviceEnabled); }, 20000))
+        << "events so far: " << ::testing::PrintToString(g_Events);
+    EXPECT_THAT(g_Events, ::testing::ElementsAre(EventDeviceAttached, EventDeviceEnabled));
+    ASSERT_NE(nullptr, *AJLSKDFHEIEMUWPMXURSKDFNB.m_pView);
+    ASSERT_NE(nullptr, *AJLSKDFHEIEMUWPMXURSKDFNB.m_pManagerWindow);
+  }
+  // Single pushes, each read as the service's stages make it of the report
+  // (solver state from rest, as in a service that just started).
+  void ReadSinglePushes();
   void Road();
 
   CKestrin* kestrin_ = nullptr;
+  // The service's stages for this slot: rest zone 75 (a 16-character serial
+  // with no stored setting), the settings the agent sent.
+  float solver_[3] = {};
+  int16_t gains_[4] = {};
+  uint16_t convention_ = 0;
+  std::vector<uint8_t> Expect(const int (&readings)[6], int16_t out[6]) {
+    std::vector<uint8_t> report = BallReport(readings);
+    ProcessBallReport(out, report.data() + 1, solver_, 75, gains_, convention_);
+    return report;
+  }
 };
 
-void Kestrin1EndToEnd::Road() {
-  ASSERT_NE(nullptr, ShowForegroundWindow("Kestrin1EndToEndWindow", "Kestrin1 end to end"));
-  CKestrin::Register(RecordEvent, GetCurrentProcessId());
-  kestrin_ = new CKestrin();
-  ASSERT_TRUE(PumpUntil([] { return Seen(EventDeviceEnabled); }, 20000))
-      << "events so far: " << ::testing::PrintToString(g_Events);
-  EXPECT_THAT(g_Events, ::testing::ElementsAre(EventDeviceAttached, EventDeviceEnabled));
-  EXPECT_NE(0u, RunningAgentProcess());
-  EXPECT_EQ(FindAgentWindow(), *AJLSKDFHEIEMUWPMXURSKDFNB.m_pManagerWindow);
-  ASSERT_NE(nullptr, *AJLSKDFHEIEMUWPMXURSKDFNB.m_pView);
-  ASSERT_NE(nullptr, *AJLSKDFHEIEMUWPMXURSKDFNB.m_pManagerWindow);
+void Kestrin1EndToEnd::ReadSinglePushes() {
   // The settings the agent sent reach the record before any report.
   Sleep(300);
   uint16_t settings[4];
   memcpy(settings, Record1()->m_LogFactors, sizeof settings);
-  const uint16_t convention = Record1()->m_Flags;
-  int16_t gains[4];
-  GainsFromSettings(gains, settings);
+  convention_ = Record1()->m_Flags;
+  GainsFromSettings(gains_, settings);
+  for (float& s : solver_) s = 0;
 
-  // The service's stages for this slot: solver state from rest, rest zone 75
-  // (a 16-character serial with no stored setting).
-  float solver[3] = {};
-  auto expect = [&](const int (&readings)[6], int16_t out[6]) {
-    std::vector<uint8_t> report = BallReport(readings);
-    ProcessBallReport(out, report.data() + 1, solver, 75, gains, convention);
-    return report;
-  };
   ABallMotion motion;
-  g_Events.clear();
   const int pushes[][6] = {{0, 0, 200, 0, 0, 0}, {40, -40, 160, 10, 0, -10}, {0, 90, 0, 30, 0, 0}};
   for (const auto& push : pushes) {
     int16_t out[6];
-    std::vector<uint8_t> report = expect(push, out);
+    std::vector<uint8_t> report = Expect(push, out);
     SendBall(report, 1);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(1, KesGetBallMotion(kestrin_, &motion));
     EXPECT_THAT(std::vector<short>({motion.tx, motion.ty, motion.tz, motion.rx, motion.ry,
                                     motion.rz}),
                 ::testing::ElementsAreArray(out, 6));
   }
+}
+
+void Kestrin1EndToEnd::Road() {
+  ASSERT_NE(nullptr, ShowForegroundWindow("Kestrin1EndToEndWindow", "Kestrin1 end to end"));
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  Connect();
+  if (HasFatalFailure()) return;
+  EXPECT_NE(0u, RunningAgentProcess());
+  EXPECT_EQ(FindAgentWindow(), *AJLSKDFHEIEMUWPMXURSKDFNB.m_pManagerWindow);
+  g_Events.clear();
+  ReadSinglePushes();
+  if (HasFatalFailure()) return;
   ASSERT_TRUE(PumpUntil([] { return Seen(EventBallActive); }, 5000));
+  ABallMotion motion;
 
   // Three reports in one read: the read gives their mean.
   const int batch[][6] = {{100, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 90, 0}, {-60, 0, 30, 0, 0, 0}};
@@ -132,7 +150,7 @@ void Kestrin1EndToEnd::Road() {
   int32_t sums[6] = {};
   for (const auto& push : batch) {
     int16_t out[6];
-    std::vector<uint8_t> report = expect(push, out);
+    std::vector<uint8_t> report = Expect(push, out);
     bytes.insert(bytes.end(), report.begin(), report.end());
     for (int i = 0; i < 6; ++i) sums[i] += out[i];
   }
@@ -155,6 +173,33 @@ TEST_F(Kestrin1EndToEnd, StartsTheAgentHearsTheDeviceAndReadsWhatTheServiceMade)
   InstallThisAgent(KESTRIN_ELF_EXE);
   if (HasFatalFailure()) return;
   Road();
+}
+
+TEST_F(Kestrin1EndToEnd, AnObjectBuiltAfterTheServiceRestartedReadsItsMotion) {
+  // Every object of the process goes, the service stops and starts again
+  // (creating its section by its name), and the next object reads what the
+  // new service publishes.
+  InstallThisAgent(KESTRIN_ELF_EXE);
+  if (HasFatalFailure()) return;
+  ASSERT_NE(nullptr, ShowForegroundWindow("Kestrin1EndToEndWindow", "Kestrin1 end to end"));
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  Connect();
+  if (HasFatalFailure()) return;
+  ReadSinglePushes();
+  if (HasFatalFailure()) return;
+  delete kestrin_;
+  kestrin_ = nullptr;
+
+  ASSERT_EQ(0u, SendServiceControl(SERVICE_CONTROL_STOP));
+  ASSERT_TRUE(WaitForServiceState(SERVICE_STOPPED, 20000));
+  ASSERT_TRUE(StartKestrinService());
+  ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 20000));
+  ASSERT_TRUE(WaitForDeviceOpen(ball_));
+  servicePid_ = QueryKestrinService().status.dwProcessId;
+
+  Connect();
+  if (HasFatalFailure()) return;
+  ReadSinglePushes();
 }
 
 TEST_F(Kestrin1EndToEnd, TheOtherArchitecturesAgentServesThisClient) {

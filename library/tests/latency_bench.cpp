@@ -1,9 +1,11 @@
 // Kestrin1LatencyBench: from the simulator's first moving ball report to the
 // client callback's EventBallActive in this program (a client of
 // Kestrin1.dll by import, with the agent the library started routing the
-// device to it). Beside it, in the same run, the pipe floor: the same reports
-// seen by a plain pipe client of the service as its ball-active state
-// message. The difference is the agent's hop and the window message.
+// device to it). Beside it, in the same run, the floor of the same two hops
+// done bare (bare_relay.h): a pipe client that reads the ball-active state
+// message and at once posts it to a window of this process, which stamps its
+// arrival; the ratio says what the agent and the library add. One pipe hop
+// alone (a plain pipe client of the service) is printed beside them.
 // Built on the simulated-service fixture; prints figures, judges nothing.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -16,6 +18,7 @@
 
 #include "Kestrin1.h"
 #include "agent_install.h"
+#include "bare_relay.h"
 #include "foreground_window.h"
 #include "latency_figures.h"
 #include "pipe_client.h"
@@ -62,7 +65,9 @@ TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
   bool connected = PumpUntil([] { return g_Enabled.load(); }, 20000);
   PumpUntil([] { return false; }, 300);
 
-  // The pipe floor: every message a plain pipe client receives, with its time.
+  BareRelayFloor relay;
+  ASSERT_TRUE(relay.Start(KESTRIN_BARE_RELAY_EXE));
+  // One pipe hop: every message a plain pipe client receives, with its time.
   PipeTestClient pipe;
   ASSERT_TRUE(pipe.Connect(5000));
   pipe.ReceiveUntilQuiet(300);
@@ -101,25 +106,36 @@ TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
   reader.join();
   pipe.Close();
 
+  relay.Stop();
+  std::vector<std::pair<double, uint16_t>> relayed;
+  for (const BareRelayFloor::Arrival& a : relay.All()) relayed.emplace_back(a.us, a.state);
+
   // Each sample's first ball-active message after its report.
-  std::vector<double> floor;
-  int floorLost = 0;
-  for (size_t i = 0; i < starts.size(); ++i) {
-    double end = i + 1 < starts.size() ? starts[i + 1] : 1e300;
-    bool found = false;
-    for (const auto& m : received) {
-      if (m.first >= starts[i] && m.first < end && (m.second & StateBallActive)) {
-        floor.push_back(m.first - starts[i]);
-        found = true;
-        break;
+  auto firstActive = [&](const std::vector<std::pair<double, uint16_t>>& arrivals,
+                         std::vector<double>* us, int* missing) {
+    for (size_t i = 0; i < starts.size(); ++i) {
+      double end = i + 1 < starts.size() ? starts[i + 1] : 1e300;
+      bool found = false;
+      for (const auto& m : arrivals) {
+        if (m.first >= starts[i] && m.first < end && (m.second & StateBallActive)) {
+          us->push_back(m.first - starts[i]);
+          found = true;
+          break;
+        }
       }
+      if (!found) ++*missing;
     }
-    if (!found) ++floorLost;
-  }
+  };
+  std::vector<double> floor, pipeHop;
+  int floorLost = 0, pipeLost = 0;
+  firstActive(relayed, &floor, &floorLost);
+  firstActive(received, &pipeHop, &pipeLost);
   printf("Kestrin1LatencyBench: first moving report -> EventBallActive in the client\n");
   if (!connected) printf("the client never heard the device: no samples\n");
   PrintLatency("report -> EventBallActive callback", callback, lost);
-  PrintLatency("floor: report -> pipe client's state message", floor, floorLost);
+  PrintLatency("floor: pipe read + post to another process", floor, floorLost);
+  PrintRatio("ratio: library road / two-hop floor", callback, floor);
+  PrintLatency("beside it: one pipe hop (pipe client)", pipeHop, pipeLost);
   delete kestrin;
   StopAgent();
   DestroyWindow(window);

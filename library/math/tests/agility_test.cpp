@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "math_test_util.h"
 
@@ -554,6 +555,135 @@ TEST(AgilityObjectControl, TwistWithTheFenceAndAPivotInTheEyesPlaneStaysFinite) 
       agility.ObjectControl(0.5f, motion, object, nullptr, nullptr, {0, 0, 0}, view, kW, kH);
       EXPECT_TRUE(FiniteXform(object)) << at.x << "," << at.y << "," << at.z;
       EXPECT_TRUE(Orthonormal(object.m_Matrix.m_Rotation, 1e-5f));
+    }
+  }
+}
+
+// ---- a window without width or height, and gains that are not finite ----
+
+// A minimised window has w or h of 0: it counts as a square window, so
+// every operation gives what it gives for w = h.
+TEST(AgilityZeroExtent, AWindowWithoutWidthOrHeightCountsAsSquare) {
+  const unsigned short sizes[][2] = {{0, 300}, {400, 0}, {0, 0}};
+  Random random(7);
+  const Scene scene = RandomScene(random);
+  const AVec3f pivot = scene.Own({0.2f, -0.1f, -18.0f});
+  const short motion[6] = {300, -200, 150, 40, -30, 90};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(std::to_string(size[0]) + " by " + std::to_string(size[1]));
+    for (const AViewVolume& volume : {kPerspective, kOrthographic}) {
+      for (unsigned short options : {0x0, 0x3, 0x7}) {
+        CAgility agility(WithOptions(options));
+        AXformf object = scene.object, square = scene.object;
+        AViewVolume view = volume, squareView = volume;
+        agility.ObjectControl(0.5f, motion, object, &scene.parent, &scene.camera, pivot, view,
+                              size[0], size[1]);
+        agility.ObjectControl(0.5f, motion, square, &scene.parent, &scene.camera, pivot,
+                              squareView, 250, 250);
+        EXPECT_TRUE(FiniteXform(object));
+        EXPECT_EQ(0, std::memcmp(&object, &square, sizeof object)) << "options " << options;
+        EXPECT_EQ(view.m_Height, squareView.m_Height);
+      }
+    }
+    CAgility agility;
+    AVec3f motionIn = {5.0f, -5.0f, 0.0f}, squareIn = motionIn;
+    agility.FenceMotionHandle({0.5f, 0.2f, -20.0f}, motionIn, kPerspective, size[0], size[1]);
+    agility.FenceMotionHandle({0.5f, 0.2f, -20.0f}, squareIn, kPerspective, 9, 9);
+    EXPECT_TRUE(Near(motionIn, squareIn, 0.0f));
+    EXPECT_EQ(agility.IsInViewRectangle({1.1f, 0, -20}, kPerspective, size[0], size[1]), 0);
+    EXPECT_EQ(agility.IsInViewRectangle({0.9f, 0, -20}, kPerspective, size[0], size[1]), 1);
+
+    CAgility fly, squareFly;
+    const float gain = fly.SetFlyFactor(scene.object, &scene.parent, nullptr, pivot,
+                                        kPerspective, size[0], size[1]);
+    EXPECT_TRUE(std::isfinite(gain));
+    EXPECT_EQ(gain, squareFly.SetFlyFactor(scene.object, &scene.parent, nullptr, pivot,
+                                           kPerspective, 1, 1));
+    AMat43f camera = CSpatialMath::Identity.m_Matrix;
+    fly.CameraControl(0.5f, motion, camera, nullptr);
+    EXPECT_TRUE(Finite(camera.m_Rotation) && Finite(camera.m_Translation));
+  }
+}
+
+TEST(AgilityZeroExtent, OnlyAFiniteGainMovesTheCamera) {
+  const short motion[6] = {300, -200, 150, 0, 0, 90};
+  // A fly transform of scale 0: no translation, the turn as usual.
+  {
+    CAgility agility;
+    AXformf fly = CSpatialMath::Identity;
+    fly.m_Scale = 0.0f;
+    AMat43f camera = CSpatialMath::Identity.m_Matrix, turned = camera;
+    agility.CameraControl(0.5f, motion, camera, &fly);
+    const short turnOnly[6] = {0, 0, 0, 0, 0, 90};
+    CAgility(CAgility::m_DefaultValues).CameraControl(0.5f, turnOnly, turned, nullptr);
+    EXPECT_TRUE(Near(camera.m_Translation, {0, 0, 0}, 0.0f));
+    EXPECT_TRUE(Near(camera.m_Rotation, turned.m_Rotation, 0.0f));
+  }
+  // A translation gain that is not a number (written into the record by a
+  // caller) moves nothing either.
+  for (float gain : {NAN, INFINITY}) {
+    AAgility settings = CAgility::m_DefaultValues;
+    settings.m_TranslationGain = gain;
+    CAgility agility(settings);
+    AMat43f camera = CSpatialMath::Identity.m_Matrix;
+    agility.CameraControl(0.5f, motion, camera, nullptr);
+    EXPECT_TRUE(Finite(camera.m_Translation) && Finite(camera.m_Rotation)) << gain;
+  }
+  // SetFlyFactor keeps the gain it has when the new one has no finite value:
+  // a camera of scale 0, a view plane at the eye.
+  AXformf camera = CSpatialMath::Identity;
+  camera.m_Scale = 0.0f;
+  AViewVolume flat = kPerspective;
+  flat.m_ViewPlaneZ = 0.0f;
+  const AXformf object = CSpatialMath::Identity;
+  const struct {
+    const AXformf* camera;
+    const AViewVolume* view;
+  } cases[] = {{&camera, &kPerspective}, {nullptr, &flat}};
+  for (const auto& c : cases) {
+    CAgility agility;
+    agility.m_Values.m_TranslationGain = 0.25f;
+    EXPECT_EQ(0.25f, agility.SetFlyFactor(object, nullptr, c.camera, {0, 0, -20}, *c.view, kW, kH));
+    EXPECT_EQ(0.25f, agility.m_Values.m_TranslationGain);
+  }
+}
+
+// ---- the twist about the line of sight through a pivot behind the eye ----
+
+// The object's rotation after a pure twist (rz) about a pivot at e (eye
+// coordinates; no camera, no parent), with the axis the operation must use.
+AMat33f TwistExpected(const AVec3f& axis, float seconds) {
+  const float gain = CAgility::m_DefaultValues.m_RotationGain;
+  return CSpatialMath::Rotate(-(gain * seconds * Length(axis)), axis);
+}
+
+TEST(AgilityObjectControl, TwistAboutAPivotBehindTheEyeFollowsItsLineOfSight) {
+  // The fence counts the pivot as in view whatever its depth: the twist
+  // turns about the line through the eye and the pivot, unless the pivot
+  // lies within 1e-6 of the eye's plane (no line to turn about).
+  const short rz = 400;
+  const struct {
+    AVec3f e;
+    bool line;  // the correction applies
+  } cases[] = {
+      {{1, 2, 4}, true},           {{-3, 0.5f, 0.5f}, true},  {{1, 2, -10}, true},
+      {{1, 2, 0.000001f}, true},   {{1, 2, -0.000001f}, true},
+      {{1, 2, 0.0000005f}, false}, {{1, 2, 0}, false},        {{1, 2, -0.0000009f}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.e.x) + "," + std::to_string(c.e.y) + "," +
+                 std::to_string(c.e.z));
+    const AVec3f axis = c.line ? AVec3f{rz * c.e.x / c.e.z, rz * c.e.y / c.e.z, rz}
+                               : AVec3f{0, 0, rz};
+    for (unsigned short options : {0x6, 0x7}) {
+      CAgility agility(WithOptions(options));
+      AXformf object = CSpatialMath::Identity;
+      object.m_Matrix.m_Translation = c.e;
+      AViewVolume view = kPerspective;
+      const short motion[6] = {0, 0, 0, 0, 0, rz};
+      agility.ObjectControl(0.5f, motion, object, nullptr, nullptr, {0, 0, 0}, view, kW, kH);
+      EXPECT_TRUE(Near(object.m_Matrix.m_Rotation, TwistExpected(axis, 0.5f), 1e-6f))
+          << "options " << options;
     }
   }
 }
