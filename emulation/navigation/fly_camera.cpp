@@ -59,7 +59,7 @@ void FlyCamera(const NavVolume* volume, NavSettings* settings, NavMat43* camera,
   const double ax = delta->ax, ay = delta->ay, az = delta->az;
 
   // 9-11. Turn the camera, then (13) move it so that the eye stays put.
-  const NavVec3 eyeBefore = Scale(E, Row(R, 2));
+  const NavVec3 eyeBefore = RowTimes(Vec(0.0, 0.0, E), R);
   const double theta = std::sqrt(ay * ay + ax * ax + az * az);
   if (!(theta < kNearMargin))
     R = Multiply(AxisRotation(theta, Vec(ax / theta, ay / theta, az / theta)), R);
@@ -67,7 +67,7 @@ void FlyCamera(const NavVolume* volume, NavSettings* settings, NavMat43* camera,
   // 12. Upright toward the world axis itself (not turned by anything).
   if (settings->upright) MakeUpright(R, UpAxisVector(settings->upAxis));
 
-  t = Sub(t, Sub(Scale(E, Row(R, 2)), eyeBefore));
+  t = Sub(t, Sub(RowTimes(Vec(0.0, 0.0, E), R), eyeBefore));
   camera->rotation = R;
   camera->translation = t;
 }
