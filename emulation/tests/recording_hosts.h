@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kestrin_zel2_host.h"
+#include "kestrin_zel2_nav.h"
 
 // Each call as a line: "open 1", "ready 0", "active 1", "buttons 5 3",
 // "started"; and the thread of each.
@@ -42,11 +43,15 @@ class RecordingDeviceHost : public IDeviceHost {
   }
 };
 
-// Counts idle notices and timer expiries, with the thread of each expiry.
+// Counts idle notices and timer expiries, with the thread of each expiry,
+// and keeps the views handed to ApplyView.
 class RecordingNavigationHost : public INavigationHost {
  public:
   long KESTRIN_ZEL2_CALL Reserved0() override { return 0; }
-  long KESTRIN_ZEL2_CALL ApplyView(NavView*) override { return 0; }
+  long KESTRIN_ZEL2_CALL ApplyView(NavView* view) override {
+    views.push_back(*view);
+    return 0;
+  }
   NavSettings* KESTRIN_ZEL2_CALL QuerySettings(void*) override { return nullptr; }
   long KESTRIN_ZEL2_CALL PivotChanged(double*) override { return 0; }
   long KESTRIN_ZEL2_CALL Reserved4() override { return 0; }
@@ -61,6 +66,7 @@ class RecordingNavigationHost : public INavigationHost {
     return 0;
   }
   int idles = 0;
+  std::vector<NavView> views;
   std::vector<std::thread::id> timerThreads;
   void (*onTimer)(RecordingNavigationHost*) = nullptr;  // run inside OnTimer
   void* context = nullptr;
