@@ -28,6 +28,7 @@ constexpr double kRootSixth = static_cast<double>(0.40824829046386302f);
 
 static_assert(kPerspectiveThreshold == 9.999999717180685e-10, "1e-9 widened from single");
 static_assert(kNearMargin == 9.999999974752427e-07, "1e-6 widened from single");
+static_assert(kFieldOfViewReference == 35.0 * 3.141592653589793 / 180.0, "35 degrees");
 static_assert(kRootHalf == 0.7071067690849304, "sqrt(1/2) in single precision");
 static_assert(kRootThird == 0.5773502588272095, "sqrt(1/3) in single precision");
 static_assert(kRootTwoThirds == 0.8164966106414795, "sqrt(2/3) in single precision");
