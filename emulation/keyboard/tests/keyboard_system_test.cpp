@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "combo_examples.h"
+#include "combo_texts.h"
 #include "foreground_window.h"
 #include "key_messages.h"
 #include "keyboard.h"
@@ -136,7 +137,7 @@ TEST(KeyboardSystem, StringIds) {
 // Each text ends right before a page that cannot be read or written: its
 // buffer is max(length + 1, 32) characters and its last character is the
 // page's last. A read past the text's terminator or a write past the 32
-// characters faults.
+// characters faults. Every character 0x01-0xFF, long texts, random texts.
 TEST(KeyboardSystem, ParserStaysInsideTheBuffer) {
   SYSTEM_INFO info;
   GetSystemInfo(&info);
@@ -169,6 +170,11 @@ TEST(KeyboardSystem, ParserStaysInsideTheBuffer) {
     parseAtPageEnd(words);
     parseAtPageEnd(std::wstring(length, L'\x416'));
     parseAtPageEnd(std::wstring(length - 1, L'+') + L"PrintScreen");
+  }
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 5000; ++round) {
+    SCOPED_TRACE(round);
+    parseAtPageEnd(RandomComboText(random));
   }
   VirtualFree(base, 0, MEM_RELEASE);
 }
