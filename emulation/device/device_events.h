@@ -1,0 +1,58 @@
+// The device side of KestrinZel2 that needs no system: the handle and device
+// records, the event table that keeps a device's flags and tells the host
+// what changed, and the turning of the library's integer motion into doubles
+// in physical units. No windows.h: it also builds natively.
+//
+// Device events reach only the current device object, the newest one made;
+// any destruction clears it, so no handle hears events again until the next
+// Create.
+#pragma once
+#include <stdint.h>
+
+#include "kestrin_connection.h"
+#include "kestrin_zel2_host.h"
+#include "kestrin_zel2_nav.h"
+
+struct DeviceAccess;
+
+// What IKestrinPrivate::Create hands out. device is null when it could not be
+// allocated; host is the host's, not owned.
+struct DeviceHandle {
+  DeviceAccess* device;
+  IDeviceHost* host;
+};
+
+// One device connection and the state its events report; all zero when made.
+struct DeviceAccess {
+  DeviceHandle* owner;               // its host is reached through it
+  Kestrin1::CKestrin* connection;    // null when it could not be allocated
+  int open;                          // attached
+  int ready;                         // enabled
+  uint32_t buttons;                  // the word of the last buttons event
+  int ballActive;
+  int scrollActive;
+};
+
+// The device object that receives events, null when none.
+DeviceAccess* CurrentDevice();
+void SetCurrentDevice(DeviceAccess* device);
+
+// The callback every device object registers with the library: dispatches
+// the event to the current device object. Always 0.
+long KESTRIN1_CALLBACK DeviceCallback(unsigned int event, long param);
+
+// One event for device: its flags change and its host hears the change.
+void ApplyDeviceEvent(DeviceAccess* device, unsigned int event, long param);
+
+// Counts to physical units: translation and scroll 25/8192 per count,
+// rotation pi times that.
+constexpr double kCountsToUnits = 25.0 / 8192.0;
+constexpr double kPi = 3.14159265358979323846;
+constexpr float kSecondsPerTic = 0.0002048f;
+
+// The motion read of GetMotion from the connection's two records and whether
+// each had new data: 0 with seconds and motion untouched when neither had; 1
+// with all eight values (0 for a side without data) and the seconds of the
+// ball's tics, or of the scroll hat's when the ball had nothing.
+int MotionToDoubles(int ballNew, const Kestrin1::ABallMotion& ball, int scrollNew,
+                    const Kestrin1::AScrollMotion& scroll, double* seconds, NavMotion* motion);

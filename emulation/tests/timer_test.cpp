@@ -1,0 +1,226 @@
+// The one-shot timer (CTimerHelper with its worker and window), the idle
+// detection's hook, and navigation handles with their host.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <thread>
+#include <vector>
+
+#include "navigation_handle.h"
+#include "pump.h"
+#include "recording_hosts.h"
+#include "tic_clock.h"
+
+namespace {
+
+uint16_t Elapsed(uint16_t from, uint16_t to) { return static_cast<uint16_t>(to - from); }
+
+// Records the tic and the thread of each expiry.
+class RecordingTimer : public CMyTimer {
+ public:
+  void OnTimer() override {
+    tics.push_back(CurrentTic16());
+    threads.push_back(GetCurrentThreadId());
+  }
+  std::vector<uint16_t> tics;
+  std::vector<DWORD> threads;
+};
+
+class Timer : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(nullptr, timer_.m_pHelper); }
+  CTimerHelper& Helper() { return *timer_.m_pHelper; }
+  // Pumps until the expiry count reaches count, or 2 s.
+  bool PumpUntilExpiries(size_t count) {
+    return PumpUntil([&] { return timer_.tics.size() >= count; }, 2000);
+  }
+  // Waits, without pumping, until the worker has counted count expiries.
+  bool WaitUntilCount(uint16_t count) {
+    for (int i = 0; i < 2000 && Helper().ExpiryCount() < count; ++i) Sleep(1);
+    return Helper().ExpiryCount() >= count;
+  }
+  RecordingTimer timer_;
+};
+
+TEST_F(Timer, OneExpiryOnceTheOddDurationHasPassed) {
+  struct Case {
+    uint16_t duration, atLeast;
+  };
+  const Case cases[] = {{100, 101}, {2, 3}, {3, 3}, {0, 1}, {1, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.duration);
+    timer_.tics.clear();
+    const uint16_t start = CurrentTic16();
+    Helper().Start(start, c.duration);
+    ASSERT_TRUE(PumpUntilExpiries(1));
+    EXPECT_GE(Elapsed(start, timer_.tics[0]), c.atLeast);
+    PumpFor(60);  // and no second one
+    EXPECT_EQ(1u, timer_.tics.size());
+    EXPECT_EQ(GetCurrentThreadId(), timer_.threads[0]);
+  }
+}
+
+TEST_F(Timer, AStartLongEnoughInThePastExpiresAtOnce) {
+  const DWORD before = GetTickCount();
+  Helper().Start(static_cast<uint16_t>(CurrentTic16() - 30000), 5001);
+  ASSERT_TRUE(PumpUntilExpiries(1));
+  EXPECT_LT(GetTickCount() - before, 500u);  // 5001 tics would be over a second
+}
+
+TEST_F(Timer, ARearmingBeforeTheExpiryReplacesTheFirstArming) {
+  const uint16_t first = CurrentTic16();
+  Helper().Start(first, 2000);  // about 410 ms
+  Sleep(20);
+  const uint16_t second = CurrentTic16();
+  Helper().Start(second, 50);
+  ASSERT_TRUE(PumpUntilExpiries(1));
+  EXPECT_GE(Elapsed(second, timer_.tics[0]), 51);
+  EXPECT_LT(Elapsed(first, timer_.tics[0]), 2000);
+  PumpFor(600);  // past the first arming's end: nothing more
+  EXPECT_EQ(1u, timer_.tics.size());
+}
+
+TEST_F(Timer, TwoExpiriesBeforeTheWindowHandlesTheFirstCallOnce) {
+  Helper().Start(CurrentTic16(), 0);
+  ASSERT_TRUE(WaitUntilCount(1));
+  Helper().Start(CurrentTic16(), 0);
+  ASSERT_TRUE(WaitUntilCount(2));
+  PumpFor(100);
+  EXPECT_EQ(1u, timer_.tics.size());
+}
+
+TEST_F(Timer, AWmCommandFromElsewhereCountsByItsHighWordAndCount) {
+  HWND window = Helper().m_hWnd;
+  ASSERT_NE(nullptr, window);
+  Helper().Start(CurrentTic16(), 0);
+  ASSERT_TRUE(PumpUntilExpiries(1));
+  const LPARAM current = Helper().ExpiryCount();
+  EXPECT_EQ(0, SendMessageW(window, WM_COMMAND, 0x80000000u, current));
+  EXPECT_EQ(2u, timer_.tics.size());  // the current count: OnTimer again
+  EXPECT_EQ(0, SendMessageW(window, WM_COMMAND, 0x80000000u, current + 1));
+  EXPECT_EQ(2u, timer_.tics.size());  // not current: dropped
+  // Another high word is not the timer's: default handling, no OnTimer.
+  LRESULT result = -1;
+  EXPECT_FALSE(Helper().ProcessWindowMessage(window, WM_COMMAND, 0x40000000u, current, result, 0));
+  EXPECT_TRUE(Helper().ProcessWindowMessage(window, WM_COMMAND, 0x80000000u, current + 1, result, 0));
+  EXPECT_EQ(0, result);
+  EXPECT_EQ(2u, timer_.tics.size());
+}
+
+TEST_F(Timer, AWorkerThatOutlivesTheHelperStillHasItsWords) {
+  // A worker held up past the 1000 ms Destroy waits: suspended while it
+  // waits for its event.
+  Sleep(50);
+  HANDLE worker = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), Helper().Worker(), GetCurrentProcess(), &worker,
+                              0, FALSE, DUPLICATE_SAME_ACCESS));
+  ASSERT_NE(static_cast<DWORD>(-1), SuspendThread(worker));
+  const DWORD before = GetTickCount();
+  delete timer_.m_pHelper;
+  timer_.m_pHelper = nullptr;
+  EXPECT_GE(GetTickCount() - before, 900u);
+  // Let go, it finds the stop flag in the block it still holds and ends.
+  ResumeThread(worker);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 3000));
+  DWORD code = 1;
+  EXPECT_TRUE(GetExitCodeThread(worker, &code));
+  EXPECT_EQ(0u, code);
+  CloseHandle(worker);
+}
+
+// Slow: the idle wait is 13.4 s.
+TEST_F(Timer, DisarmedTheWorkerWakesEvery13421Milliseconds) {
+  ASSERT_TRUE(PumpUntil([&] { return Helper().Wakeups() >= 1; }, 1000));
+  const DWORD start = GetTickCount();
+  Sleep(12500);
+  EXPECT_EQ(1u, Helper().Wakeups());
+  ASSERT_TRUE(PumpUntil([&] { return Helper().Wakeups() >= 2; }, 3000));
+  const DWORD at = GetTickCount() - start;
+  EXPECT_GE(at, 12500u);
+  EXPECT_LE(at, 14500u);
+  EXPECT_TRUE(timer_.tics.empty());
+}
+
+// ---- navigation handles ----
+
+TEST(NavigationHandles, ModeTimerAndTheHostsThread) {
+  RecordingNavigationHost host;
+  NavigationHandle* handle = CreateNavigationHandle(&host);
+  ASSERT_NE(nullptr, handle);
+  ASSERT_NE(nullptr, handle->object);
+  EXPECT_EQ(&host, handle->host);
+  EXPECT_EQ(handle, handle->object->m_Owner);
+  EXPECT_EQ(0, GetNavigationMode(handle));
+  SetNavigationMode(handle, 0xBEEF);
+  EXPECT_EQ(0xBEEF, GetNavigationMode(handle));
+  StartNavigationTimer(handle, CurrentTic16(), 10);
+  ASSERT_TRUE(PumpUntil([&] { return !host.timerThreads.empty(); }, 2000));
+  EXPECT_THAT(host.timerThreads, ::testing::ElementsAre(std::this_thread::get_id()));
+  DestroyNavigationHandle(handle);
+}
+
+TEST(NavigationHandles, OneHookForTwoHandlesAndAnyDestroyRemovesIt) {
+  for (int destroyed = 0; destroyed < 2; ++destroyed) {
+    SCOPED_TRACE(destroyed ? "the second destroyed" : "the first destroyed");
+    RecordingNavigationHost host;
+    ASSERT_EQ(nullptr, IdleHook());
+    NavigationHandle* handles[2] = {CreateNavigationHandle(&host), nullptr};
+    const HHOOK hook = IdleHook();
+    ASSERT_NE(nullptr, hook);
+    handles[1] = CreateNavigationHandle(&host);
+    EXPECT_EQ(hook, IdleHook());
+    EXPECT_EQ(handles[1]->object, static_cast<CAgilityPrivate<double>::CPrivate2*>(
+                                      CurrentDetector()));
+    DestroyNavigationHandle(handles[destroyed]);
+    EXPECT_EQ(nullptr, IdleHook());
+    EXPECT_EQ(nullptr, CurrentDetector());
+    DestroyNavigationHandle(handles[1 - destroyed]);
+    EXPECT_EQ(nullptr, IdleHook());
+  }
+}
+
+// The hook procedure carries the means of an idle notice; nothing in the
+// library's interfaces asks for one. WH_FOREGROUNDIDLE hooks install but are
+// never called under Wine, so the procedure is called here directly.
+TEST(NavigationHandles, AnIdleRequestReachesTheNewestHostOnce) {
+  RecordingNavigationHost older, newer;
+  NavigationHandle* a = CreateNavigationHandle(&older);
+  NavigationHandle* b = CreateNavigationHandle(&newer);
+  ForegroundIdleHookProc(HC_ACTION, 0, 0);
+  EXPECT_EQ(0, newer.idles);  // nothing requested
+  RequestIdleNotification();
+  ForegroundIdleHookProc(3, 0, 0);  // not HC_ACTION: the request stays
+  EXPECT_EQ(0, newer.idles);
+  ForegroundIdleHookProc(HC_ACTION, 0, 0);
+  ForegroundIdleHookProc(HC_ACTION, 0, 0);
+  EXPECT_EQ(1, newer.idles);
+  EXPECT_EQ(0, older.idles);
+  DestroyNavigationHandle(b);
+  RequestIdleNotification();
+  ForegroundIdleHookProc(HC_ACTION, 0, 0);  // no current detector: kept for later
+  EXPECT_EQ(0, older.idles);
+  DestroyNavigationHandle(a);
+  NavigationHandle* c = CreateNavigationHandle(&older);
+  ForegroundIdleHookProc(HC_ACTION, 0, 0);
+  EXPECT_EQ(1, older.idles);
+  DestroyNavigationHandle(c);
+}
+
+TEST(NavigationHandles, AHandleWithoutItsObjectAnswersZeroAndDoesNothing) {
+  RecordingNavigationHost host;
+  NavigationHandle* handle = new NavigationHandle{nullptr, &host};
+  EXPECT_EQ(0, GetNavigationMode(handle));
+  SetNavigationMode(handle, 5);
+  StartNavigationTimer(handle, CurrentTic16(), 0);
+  PumpFor(30);
+  EXPECT_TRUE(host.timerThreads.empty());
+  DestroyNavigationHandle(handle);
+  // A null handle likewise.
+  EXPECT_EQ(0, GetNavigationMode(nullptr));
+  SetNavigationMode(nullptr, 5);
+  StartNavigationTimer(nullptr, 0, 0);
+  DestroyNavigationHandle(nullptr);
+}
+
+}  // namespace
