@@ -74,9 +74,6 @@ constexpr Modifier kModifiers[] = {
 };
 constexpr uint16_t kModifierFlags = KeyCtrl | KeyShift | KeyAlt;
 
-// Press and release events: three modifiers and the key's two.
-constexpr unsigned kMaxEvents = 5;
-
 // Case folding of the ANSI text: letters of the names are ASCII, and a
 // character outside ASCII folds to itself (so it never equals a letter).
 // Every character 0x00-0x7F as a one-character text.
@@ -223,7 +220,7 @@ void PressKeyCombo(IKeyboardSystem& system, const KeyCombo& combo) {
   if (combo.m_Flags == 0) return;
   uint8_t state[kKeyboardStateBytes] = {};
   const bool haveState = system.GetKeyboardState(state);
-  KeyInput events[kMaxEvents];
+  KeyInput events[kMaxKeyInputs];
   unsigned count = 0;
   for (const Modifier& modifier : kModifiers) {
     if (combo.m_Flags & modifier.m_Flag) {
@@ -252,7 +249,7 @@ unsigned ReleaseKeyCombo(IKeyboardSystem& system, const KeyCombo& combo) {
   if ((combo.m_Flags & kModifierFlags) == 0) return 0;
   uint8_t state[kKeyboardStateBytes] = {};
   const bool haveState = system.GetKeyboardState(state);
-  KeyInput events[kMaxEvents];
+  KeyInput events[kMaxKeyInputs];
   unsigned count = 0;
   for (const Modifier& modifier : kModifiers) {
     if (combo.m_Flags & modifier.m_Flag) {

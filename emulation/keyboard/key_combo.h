@@ -32,6 +32,10 @@ struct KeyInput {
 
 constexpr size_t kKeyboardStateBytes = 256;
 
+// The most events one press or release sends: three modifiers and the key's
+// down and up.
+constexpr unsigned kMaxKeyInputs = 5;
+
 // The left-hand modifier keys a press holds down.
 constexpr uint16_t kVkLeftShift = 0xA0;    // VK_LSHIFT
 constexpr uint16_t kVkLeftControl = 0xA2;  // VK_LCONTROL

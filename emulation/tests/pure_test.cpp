@@ -10,6 +10,7 @@
 
 #include "agility_defs.h"
 #include "device_events.h"
+#include "recording_hosts.h"
 #include "tic_clock.h"
 #include "timer_arming.h"
 
@@ -20,31 +21,6 @@ using namespace Kestrin1;
 namespace {
 
 // ---- device events ----
-
-class RecordingDeviceHost : public IDeviceHost {
- public:
-  long KESTRIN_ZEL2_CALL OnDeviceOpen(int open) override { return Log("open " + S(open)); }
-  long KESTRIN_ZEL2_CALL OnDeviceReady(int ready) override { return Log("ready " + S(ready)); }
-  long KESTRIN_ZEL2_CALL OnActive(int active) override {
-    Log("active " + S(active));
-    if (onActive) onActive();
-    return 0;
-  }
-  long KESTRIN_ZEL2_CALL OnButtonsChanged(unsigned int buttons, unsigned int changed) override {
-    return Log("buttons " + S(buttons) + " " + S(changed));
-  }
-  long KESTRIN_ZEL2_CALL OnMotionStarted() override { return Log("started"); }
-
-  std::vector<std::string> calls;
-  void (*onActive)() = nullptr;
-
- private:
-  static std::string S(unsigned long v) { return std::to_string(v); }
-  long Log(const std::string& call) {
-    calls.push_back(call);
-    return 0;
-  }
-};
 
 class DeviceEvents : public ::testing::Test {
  protected:

@@ -9,6 +9,7 @@
 
 #include "navigation_handle.h"
 #include "pump.h"
+#include "recording_hosts.h"
 #include "tic_clock.h"
 
 namespace {
@@ -143,26 +144,6 @@ TEST_F(Timer, DisarmedTheWorkerWakesEvery13421Milliseconds) {
 
 // ---- navigation handles ----
 
-class RecordingNavigationHost : public INavigationHost {
- public:
-  long KESTRIN_ZEL2_CALL Reserved0() override { return 0; }
-  long KESTRIN_ZEL2_CALL ApplyView(NavView*) override { return 0; }
-  NavSettings* KESTRIN_ZEL2_CALL QuerySettings(void*) override { return nullptr; }
-  long KESTRIN_ZEL2_CALL PivotChanged(double*) override { return 0; }
-  long KESTRIN_ZEL2_CALL Reserved4() override { return 0; }
-  long KESTRIN_ZEL2_CALL OnIdle() override {
-    ++idles;
-    return 0;
-  }
-  long KESTRIN_ZEL2_CALL Reserved6() override { return 0; }
-  long KESTRIN_ZEL2_CALL OnTimer() override {
-    timerThreads.push_back(GetCurrentThreadId());
-    return 0;
-  }
-  int idles = 0;
-  std::vector<DWORD> timerThreads;
-};
-
 TEST(NavigationHandles, ModeTimerAndTheHostsThread) {
   RecordingNavigationHost host;
   NavigationHandle* handle = CreateNavigationHandle(&host);
@@ -175,7 +156,7 @@ TEST(NavigationHandles, ModeTimerAndTheHostsThread) {
   EXPECT_EQ(0xBEEF, GetNavigationMode(handle));
   StartNavigationTimer(handle, CurrentTic16(), 10);
   ASSERT_TRUE(PumpUntil([&] { return !host.timerThreads.empty(); }, 2000));
-  EXPECT_THAT(host.timerThreads, ::testing::ElementsAre(GetCurrentThreadId()));
+  EXPECT_THAT(host.timerThreads, ::testing::ElementsAre(std::this_thread::get_id()));
   DestroyNavigationHandle(handle);
 }
 

@@ -1,0 +1,73 @@
+// Hosts for the tests of KestrinZel2 that write down what the library calls
+// on them. No windows.h.
+#pragma once
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kestrin_zel2_host.h"
+#include "kestrin_zel2_nav.h"
+
+// Each call as a line: "open 1", "ready 0", "active 1", "buttons 5 3",
+// "started"; and the thread of each.
+class RecordingDeviceHost : public IDeviceHost {
+ public:
+  long KESTRIN_ZEL2_CALL OnDeviceOpen(int open) override { return Log("open " + S(open)); }
+  long KESTRIN_ZEL2_CALL OnDeviceReady(int ready) override { return Log("ready " + S(ready)); }
+  long KESTRIN_ZEL2_CALL OnActive(int active) override {
+    Log("active " + S(active));
+    if (onActive) onActive();
+    return 0;
+  }
+  long KESTRIN_ZEL2_CALL OnButtonsChanged(unsigned int buttons, unsigned int changed) override {
+    return Log("buttons " + S(buttons) + " " + S(changed));
+  }
+  long KESTRIN_ZEL2_CALL OnMotionStarted() override { return Log("started"); }
+
+  bool Heard(const std::string& call) const {
+    for (const std::string& c : calls)
+      if (c == call) return true;
+    return false;
+  }
+
+  std::vector<std::string> calls;
+  std::vector<std::thread::id> threads;
+  void (*onActive)() = nullptr;  // run inside OnActive
+
+ private:
+  static std::string S(unsigned long v) { return std::to_string(v); }
+  long Log(const std::string& call) {
+    calls.push_back(call);
+    threads.push_back(std::this_thread::get_id());
+    return 0;
+  }
+};
+
+// Counts idle notices and timer expiries, with the thread of each expiry,
+// and keeps the views handed to ApplyView.
+class RecordingNavigationHost : public INavigationHost {
+ public:
+  long KESTRIN_ZEL2_CALL Reserved0() override { return 0; }
+  long KESTRIN_ZEL2_CALL ApplyView(NavView* view) override {
+    views.push_back(*view);
+    return 0;
+  }
+  NavSettings* KESTRIN_ZEL2_CALL QuerySettings(void*) override { return nullptr; }
+  long KESTRIN_ZEL2_CALL PivotChanged(double*) override { return 0; }
+  long KESTRIN_ZEL2_CALL Reserved4() override { return 0; }
+  long KESTRIN_ZEL2_CALL OnIdle() override {
+    ++idles;
+    return 0;
+  }
+  long KESTRIN_ZEL2_CALL Reserved6() override { return 0; }
+  long KESTRIN_ZEL2_CALL OnTimer() override {
+    timerThreads.push_back(std::this_thread::get_id());
+    if (onTimer) onTimer(this);
+    return 0;
+  }
+  int idles = 0;
+  std::vector<NavView> views;
+  std::vector<std::thread::id> timerThreads;
+  void (*onTimer)(RecordingNavigationHost*) = nullptr;  // run inside OnTimer
+  void* context = nullptr;
+};
