@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "combo_texts.h"
 #include "fake_keyboard.h"
 #include "key_combo.h"
 
@@ -87,25 +88,11 @@ TEST(KeyComboFuzz, LongTexts) {
 // Random texts drawn from the pieces the parser looks for and from every
 // character, with a fixed seed so that a failure repeats.
 TEST(KeyComboFuzz, RandomTexts) {
-  static const wchar_t* const pieces[] = {
-      L"Ctrl", L"ctrl", L"SHIFT", L"Alt", L"+", L"++", L"Numpad+", L"Numpad", L"F5",
-      L"f24", L"LMB", L"Space", L"NumPad-", L"PrintScreen", L"Win", L"Delete", L"\x7f",
-      L"\x01", L"\xe9", L"\x416", L"\xffff", L"\xd800", L" ", L"Pg-Up",
-  };
   std::mt19937 random(20261210);
   FakeKeyboard keyboard;
   for (int round = 0; round < 50000; ++round) {
-    std::wstring text;
-    const int parts = static_cast<int>(random() % 12);
-    for (int i = 0; i < parts; ++i) {
-      if (random() % 3 == 0) {
-        text += static_cast<wchar_t>(1 + random() % 0xFFFF);
-      } else {
-        text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
-      }
-    }
     SCOPED_TRACE(round);
-    ASSERT_NO_FATAL_FAILURE(ParseAndCheck(keyboard, text));
+    ASSERT_NO_FATAL_FAILURE(ParseAndCheck(keyboard, RandomComboText(random)));
   }
 }
 
