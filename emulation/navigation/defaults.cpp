@@ -5,7 +5,7 @@ namespace KestrinNav {
 
 namespace {
 
-NavSettings MakeDefaultSettings() {
+constexpr NavSettings MakeDefaultSettings() {
   NavSettings s = {};
   s.kind = 1;            // the pivot on the view axis
   s.upAxis = 1;          // y is up
@@ -17,6 +17,8 @@ NavSettings MakeDefaultSettings() {
 
 }  // namespace
 
+// Constant-initialised: in place before any code of the process runs, so no
+// order of start-up can show a host an unfilled record.
 const NavSettings DefaultSettings = MakeDefaultSettings();
 
 }  // namespace KestrinNav

@@ -176,20 +176,32 @@ TEST(NavSnap, ViewAlongACubeDiagonalSnapsToAnIsometricFrame) {
   EXPECT_EQ(Determinant(rounded), 1.0);
 }
 
-// Ties go to the earlier entry: here the second pick has two candidates of
-// equal size, and the earlier makes the identity, the later a quarter turn.
+// Ties go to the earlier entry, in the first pick (over the rotation and its
+// products with A and B) and in the second (over the four entries left).
 TEST(NavSnap, TiesGoToTheEarlierEntry) {
   const double r = std::sqrt(0.5);
+  const double s2 = kRootHalf, s3 = kRootThird, s23 = kRootTwoThirds, s6 = kRootSixth;
   struct Case {
+    const char* name;
     NavMat33 m;
     NavMat33 expected;
   } cases[] = {
-      {Mat(V(r, r, 0), V(-r, r, 0), V(0, 0, 1)), Ident()},
-      {Mat(V(r, -r, 0), V(r, r, 0), V(0, 0, 1)), Ident()},
-      {Mat(V(1, 0, 0), V(0, r, r), V(0, -r, r)), Ident()},
+      // The entries left after the 1 are all of one size: the first of them wins.
+      {"45 degrees about z", Mat(V(r, r, 0), V(-r, r, 0), V(0, 0, 1)), Ident()},
+      {"45 degrees about x", Mat(V(1, 0, 0), V(0, r, r), V(0, -r, r)), Ident()},
+      // After -0.995, the third row's r and -r tie: the earlier of the two
+      // (and not the later, which gives a different rotation) wins.
+      {"tie in the last row",
+       Mat(V(-std::sqrt(0.99), 0.1 * r, 0.1 * r), V(0.1, std::sqrt(0.495), std::sqrt(0.495)),
+           V(0, r, -r)),
+       Mat(V(-1, 0, 0), V(0, 0, 1), V(0, 1, 0))},
+      // Its products with A and with B hold the largest entry alike: A's,
+      // searched first, wins.
+      {"tie between A and B", Mat(V(0.5, 0.5, r), V(0.5, 0.5, -r), V(-r, r, 0)),
+       Mat(V(0, s23, s3), V(s2, s6, -s3), V(-s2, s6, -s3))},
   };
   for (const Case& c : cases)
-    EXPECT_TRUE(SameBytes(Snap(Frame(c.m, V(0, 0, 0)), V(0, 0, 0)).rotation, c.expected));
+    EXPECT_TRUE(Near(Snap(Frame(c.m, V(0, 0, 0)), V(0, 0, 0)).rotation, c.expected, 1e-15)) << c.name;
 }
 
 // Only the rotation and translation bytes of the record change, wherever the

@@ -211,6 +211,24 @@ TEST(NavStep, PivotChangedOnlyWhenItsBitsChange) {
   }
 }
 
+// The pivot depth of a step without motion comes back as 1/P - (1/P - depth):
+// equal to the depth given up to rounding, but not in its bits, so the host
+// hears of it.
+TEST(NavStep, PivotEqualOnlyUpToRoundingIsReported) {
+  const NavView view = View3D(Volume(1, 1, 0.3), Frame(Ident(), V(0, 0, 0)));
+  Host host(Plain(1, 0.1, V(0, 0, 0.1)));
+  NavMotion motion = Motion(0, 0, 0);
+  Step(&host, 0.1, &motion, &view);
+  ASSERT_EQ(host.pivots.size(), 1u);
+  double reported[4];
+  std::memcpy(reported, host.pivots[0].bytes, sizeof reported);
+  EXPECT_NE(reported[3], 0.1);
+  EXPECT_NEAR(reported[3], 0.1, 1e-15);
+  EXPECT_NEAR(reported[2], 0.1, 1e-15);
+  EXPECT_TRUE(Near(host.views[0].camera.rotation, view.camera.rotation, 0.0));
+  EXPECT_TRUE(Near(host.views[0].camera.translation, view.camera.translation, 0.0));
+}
+
 // invertCamera: the camera moves against the device, as if every step value
 // were negated (the zoom inverted).
 TEST(NavStep, InvertedCameraFliesAgainstTheDevice) {

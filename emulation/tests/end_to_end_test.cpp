@@ -1,0 +1,181 @@
+// An outside host against the live suite: KestrinSvcSim.exe as the service
+// on a simulated device, the installed agent (started by the interface
+// library), and this program loading KestrinZel2.dll with LoadLibrary and
+// ordinal 1. The host hears the device on its own thread through its
+// IDeviceHost and reads motion as doubles: the library's integer motion (the
+// values the service published in record 1) times 25/8192, and pi times that
+// for the rotations.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <math.h>
+
+#include <string>
+#include <vector>
+
+#include "KestrinZel2.h"
+#include "Kestrin1.h"
+#include "agent_install.h"
+#include "foreground_window.h"
+#include "motion_section.h"
+#include "pump.h"
+#include "recording_hosts.h"
+#include "report_bytes.h"
+#include "simulated_service.h"
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr double kUnit = 25.0 / 8192.0;
+constexpr double kPi = 3.14159265358979323846;
+
+// Seconds as the library gives them: a whole number of tics times 204.8 us
+// in single precision.
+bool WholeTics(double seconds) {
+  const double tics = floor(seconds / 0.0002048 + 0.5);
+  return tics >= 1 && tics <= 65535 &&
+         static_cast<double>(static_cast<float>(tics) * 0.0002048f) == seconds;
+}
+
+class Zel2EndToEnd : public SimulatedServiceTest {
+ protected:
+  void SetUp() override {
+    SimulatedServiceTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(InstallAgent(KESTRIN_ELF_EXE));
+    ASSERT_NE(nullptr, ShowForegroundWindow("Zel2EndToEndWindow", "KestrinZel2 end to end"));
+    module_ = LoadLibraryW(L"KestrinZel2.dll");
+    ASSERT_NE(nullptr, module_);
+    auto get = reinterpret_cast<KestrinZelGetInterface>(GetProcAddress(module_, MAKEINTRESOURCEA(1)));
+    ASSERT_NE(nullptr, get);
+    devices_ = get();
+  }
+  void TearDown() override {
+    if (handle_) devices_->Destroy(handle_);
+    if (module_) FreeLibrary(module_);
+    EXPECT_TRUE(StopAgent());
+    SimulatedServiceTest::TearDown();
+  }
+  const DeviceMotionRecord* Record1() const {
+    return static_cast<const DeviceMotionRecord*>(*AJLSKDFHEIEMUWPMXURSKDFNB.m_pView) + 1;
+  }
+  // One read of an interface, waited for until the service published it;
+  // the record's current buffer then holds its values.
+  template <typename HeaderOf>
+  void Send(int index, const std::vector<uint8_t>& bytes, HeaderOf headerOf) {
+    const uint16_t before = LoadMotionHeader(headerOf(Record1()));
+    ASSERT_TRUE(SendReport(index, bytes));
+    ASSERT_TRUE(PumpUntil([&] {
+      return ReportsSince(MotionReportCount(before), LoadMotionHeader(headerOf(Record1()))) == 1;
+    }, 5000));
+  }
+  void SendBall(const std::vector<uint8_t>& bytes) {
+    Send(ball_, bytes, [](const DeviceMotionRecord* r) { return BallHeaderOf(r); });
+  }
+  void SendScroll(const std::vector<uint8_t>& bytes) {
+    Send(ball_ + 1, bytes, [](const DeviceMotionRecord* r) { return ScrollHeaderOf(r); });
+  }
+  void OpenAndHearTheDevice() {
+    host_.calls.clear();
+    host_.threads.clear();
+    handle_ = devices_->Create(&host_);
+    ASSERT_NE(nullptr, handle_);
+    ASSERT_TRUE(PumpUntil([&] { return host_.Heard("ready 1"); }, 20000))
+        << ::testing::PrintToString(host_.calls);
+    EXPECT_THAT(host_.calls, ElementsAre("open 1", "ready 1"));
+    EXPECT_EQ(1, devices_->IsDeviceOpen(handle_));
+    EXPECT_EQ(1, devices_->IsDeviceReady(handle_));
+    ASSERT_NE(nullptr, *AJLSKDFHEIEMUWPMXURSKDFNB.m_pView);
+  }
+  // A push of the ball: GetMotion gives the record's values in units.
+  void PushAndRead(const int (&readings)[6]) {
+    SendBall(BallReport(readings));
+    BallBuffer published = {};
+    uint16_t header;
+    ASSERT_TRUE(ReadBallMotion(Record1(), &published, &header));
+    const int16_t* v = published.m_Values;
+    double seconds = -1;
+    NavMotion motion = {};
+    ASSERT_EQ(1, devices_->GetMotion(handle_, &seconds, &motion));
+    EXPECT_THAT(std::vector<double>({motion.tx, motion.ty, motion.tz, motion.rx, motion.ry,
+                                     motion.rz, motion.scrollX, motion.scrollY}),
+                ElementsAre(v[0] * kUnit, v[1] * kUnit, v[2] * kUnit, v[3] * kPi * kUnit,
+                            v[4] * kPi * kUnit, v[5] * kPi * kUnit, 0.0, 0.0));
+    EXPECT_TRUE(v[0] || v[1] || v[2] || v[3] || v[4] || v[5]);
+    EXPECT_TRUE(WholeTics(seconds)) << seconds;
+  }
+
+  HMODULE module_ = nullptr;
+  IKestrinPrivate* devices_ = nullptr;
+  DeviceHandle* handle_ = nullptr;
+  RecordingDeviceHost host_;
+};
+
+TEST_F(Zel2EndToEnd, TheHostHearsTheDeviceAndReadsItsMotionAsDoubles) {
+  OpenAndHearTheDevice();
+  if (HasFatalFailure()) return;
+  const int pushes[][6] = {{0, 0, 200, 0, 0, 0}, {40, -40, 160, 10, 0, -10}};
+  for (const auto& push : pushes) {
+    PushAndRead(push);
+    if (HasFatalFailure()) return;
+  }
+  ASSERT_TRUE(PumpUntil([&] { return host_.Heard("started"); }, 5000));
+  EXPECT_THAT(host_.calls, ElementsAre("open 1", "ready 1", "active 1", "started"));
+  EXPECT_EQ(1, devices_->IsActive(handle_));
+
+  // The ball let go and read once more; then the scroll hat alone.
+  SendBall(std::vector<uint8_t>(9, 0));
+  double seconds;
+  NavMotion motion;
+  devices_->GetMotion(handle_, &seconds, &motion);
+  ASSERT_TRUE(PumpUntil([&] { return host_.Heard("active 0"); }, 5000));
+  SendScroll(ScrollReport(300, 700));
+  ScrollBuffer published = {};
+  uint16_t header;
+  ASSERT_TRUE(ReadScrollMotion(Record1(), &published, &header));
+  seconds = -1;
+  motion = NavMotion();
+  ASSERT_EQ(1, devices_->GetMotion(handle_, &seconds, &motion));
+  EXPECT_THAT(std::vector<double>({motion.tx, motion.ty, motion.tz, motion.rx, motion.ry, motion.rz}),
+              Each(0.0));
+  EXPECT_EQ(published.m_Values[0] * kUnit, motion.scrollX);
+  EXPECT_EQ(published.m_Values[1] * kUnit, motion.scrollY);
+  EXPECT_TRUE(published.m_Values[0] || published.m_Values[1]);
+  EXPECT_TRUE(WholeTics(seconds)) << seconds;
+  // Every call on the thread that created the handle.
+  EXPECT_THAT(host_.threads, Each(std::this_thread::get_id()));
+}
+
+// After the last handle is gone the library closes its connection; a new
+// handle connects again with a new client window. The agent still holds the
+// closed window as this process's focused client (nothing tells it the
+// window went) until a post to it fails: so the new handle hears the device's
+// state with the first state change after it was made, and reads motion from
+// then on (the library reads only while its last notice says enabled).
+TEST_F(Zel2EndToEnd, AHandleAfterADestroyedOneHearsAndReadsAgain) {
+  OpenAndHearTheDevice();
+  if (HasFatalFailure()) return;
+  devices_->Destroy(handle_);
+  host_.calls.clear();
+  host_.threads.clear();
+  handle_ = devices_->Create(&host_);
+  ASSERT_NE(nullptr, handle_);
+  const int push[6] = {0, 0, 200, 0, 0, 0};
+  SendBall(BallReport(push));
+  ASSERT_TRUE(PumpUntil([&] { return host_.Heard("started"); }, 10000))
+      << ::testing::PrintToString(host_.calls);
+  EXPECT_THAT(host_.calls, ::testing::IsSupersetOf({"open 1", "ready 1", "active 1", "started"}));
+  double seconds;
+  NavMotion motion;
+  devices_->GetMotion(handle_, &seconds, &motion);  // whatever came before the notice
+  SendBall(std::vector<uint8_t>(9, 0));
+  devices_->GetMotion(handle_, &seconds, &motion);
+  ASSERT_TRUE(PumpUntil([&] { return host_.Heard("active 0"); }, 5000));
+  PushAndRead(push);
+  EXPECT_THAT(host_.threads, Each(std::this_thread::get_id()));
+}
+
+}  // namespace
