@@ -22,6 +22,8 @@ struct DeviceHandle {
   IDeviceHost* host;
 };
 
+static_assert(sizeof(DeviceHandle) == 2 * sizeof(void*), "a device handle is two words");
+
 // One device connection and the state its events report; all zero when made.
 struct DeviceAccess {
   DeviceHandle* owner;               // its host is reached through it

@@ -178,4 +178,24 @@ TEST_F(Zel2EndToEnd, AHandleAfterADestroyedOneHearsAndReadsAgain) {
   EXPECT_THAT(host_.threads, Each(std::this_thread::get_id()));
 }
 
+// A host compiled against the public header finds each interface where one
+// that does not share it looks: at consecutive pointer-sized positions.
+TEST(Zel2Header, TheInterfacesSitWhereTheContractPutsThem) {
+  HMODULE module = LoadLibraryW(L"KestrinZel2.dll");
+  ASSERT_NE(nullptr, module);
+  auto get = reinterpret_cast<KestrinZelGetInterface>(GetProcAddress(module, MAKEINTRESOURCEA(1)));
+  ASSERT_NE(nullptr, get);
+  IKestrinZel2<double>* zel = get();
+  const char* base = reinterpret_cast<const char*>(zel);
+  const size_t word = sizeof(void*);
+  EXPECT_EQ(base, reinterpret_cast<const char*>(static_cast<IKestrinZelVersion*>(zel)));
+  EXPECT_EQ(base + word, reinterpret_cast<const char*>(static_cast<IKestrinPrivate*>(zel)));
+  EXPECT_EQ(base + 2 * word, reinterpret_cast<const char*>(static_cast<IAgilityPrivate<double>*>(zel)));
+  EXPECT_EQ(base + 3 * word, reinterpret_cast<const char*>(static_cast<IKeyboardEmul2*>(zel)));
+  EXPECT_EQ(base + 4 * word,
+            reinterpret_cast<const char*>(static_cast<IRegistryKeyAccessPrivate*>(zel)));
+  EXPECT_STREQ(L"1.1", zel->GetVersion());
+  FreeLibrary(module);
+}
+
 }  // namespace

@@ -192,15 +192,24 @@ TEST_F(Zel2HostTest, EverySlotWithItsArguments) {
     host_.Call(Agility, v.set, {D(v.atLoad)});
   }
 
-  // ObjectControl never writes the host's delta; FlyCamera takes its four.
+  // ObjectControl never writes the host's delta, and the epsilon the host
+  // keeps changes nothing of its result; FlyCamera takes its four.
   NavVolume volume = {1, 1, 0.1, 0, 0};
   NavSettings settings;
   memcpy(&settings, defaults, sizeof settings);
-  NavXform object = {1, identity, {0, 0, -10}};
   NavDelta delta = {0.01, 0, 1.1, 0, 0.02, 0};
   const NavDelta before = delta;
-  host_.Call(Agility, 11, {P(&volume), P(&settings), P(&object), P(nullptr), P(nullptr), P(&delta)});
-  EXPECT_EQ(0, memcmp(&before, &delta, sizeof delta));
+  NavXform moved[2];
+  for (int i = 0; i < 2; ++i) {
+    host_.Call(Agility, 6, {D(i ? 0.5 : 9.999999974752427e-07)});  // SetEpsilon
+    NavSettings copy = settings;
+    moved[i] = {1, identity, {0, 0, -10}};
+    host_.Call(Agility, 11, {P(&volume), P(&copy), P(&moved[i]), P(nullptr), P(nullptr), P(&delta)});
+    EXPECT_EQ(0, memcmp(&before, &delta, sizeof delta));
+  }
+  host_.Call(Agility, 6, {D(9.999999974752427e-07)});
+  EXPECT_EQ(0, memcmp(&moved[0], &moved[1], sizeof moved[0]));
+  EXPECT_NE(-10.0, moved[0].translation.z);  // it did move
   NavMat43 camera = {identity, {0, 0, 10}};
   NavDelta fly = {0, 0, 1, 0, 0, 0};
   host_.Call(Agility, 12, {P(&volume), P(&settings), P(&camera), P(&fly)});

@@ -33,6 +33,8 @@ struct NavigationHandle {
   INavigationHost* host;
 };
 
+static_assert(sizeof(NavigationHandle) == 2 * sizeof(void*), "a navigation handle is two words");
+
 NavigationHandle* CreateNavigationHandle(INavigationHost* host);
 void DestroyNavigationHandle(NavigationHandle* handle);
 unsigned short GetNavigationMode(const NavigationHandle* handle);
