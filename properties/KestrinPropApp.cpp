@@ -46,6 +46,7 @@ BOOL CKestrinPropApp::InitInstance() {
     m_pMainWnd = &dialog;
     INT_PTR result = dialog.DoModal();
     if (result == IDCANCEL) {
+      dialog.CatchUpSavedSettings();
       PostSetFlags(dialog.m_SavedFlags);
       PostLogFactors(dialog.m_SavedLogFactors);
     }

@@ -26,6 +26,16 @@ const DeviceMotionRecord* SectionRecord1() {
   return SectionRecord(static_cast<const void*>(*view), 1);
 }
 
+// The four settings of the record, read as two 32-bit words.
+void ReadLogFactors(const DeviceMotionRecord* record, uint16_t factors[4]) {
+  const uint32_t* words = reinterpret_cast<const uint32_t*>(record->m_LogFactors);
+  uint32_t low = words[0], high = words[1];
+  factors[0] = static_cast<uint16_t>(low);
+  factors[1] = static_cast<uint16_t>(low >> 16);
+  factors[2] = static_cast<uint16_t>(high);
+  factors[3] = static_cast<uint16_t>(high >> 16);
+}
+
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CKestrinPropDlg, CDialog)
@@ -46,6 +56,7 @@ CKestrinPropDlg::CKestrinPropDlg()
       m_SavedFlags(0),
       m_SavedLogFactors{kDefaultLogFactor, kDefaultLogFactor, kDefaultLogFactor,
                         kDefaultLogFactor},
+      m_SettingsFound(false),
       m_Kestrin(0, Kestrin1::CKestrin::AccessModeDefault),
       m_Agility(Kestrin1::CAgility::m_DefaultValues),
       m_ViewVolume{0, 0.0f, 0.0f, -20.0f, 2.0f, -15.0f, -25.0f},
@@ -78,12 +89,8 @@ BOOL CKestrinPropDlg::OnInitDialog() {
   for (uint16_t& factor : m_CurLogFactors) factor = kDefaultLogFactor;
   if (const DeviceMotionRecord* record = SectionRecord1()) m_CurFlags = record->m_Flags & 1;
   if (const DeviceMotionRecord* record = SectionRecord1()) {
-    const uint32_t* words = reinterpret_cast<const uint32_t*>(record->m_LogFactors);
-    uint32_t low = words[0], high = words[1];
-    m_CurLogFactors[0] = static_cast<uint16_t>(low);
-    m_CurLogFactors[1] = static_cast<uint16_t>(low >> 16);
-    m_CurLogFactors[2] = static_cast<uint16_t>(high);
-    m_CurLogFactors[3] = static_cast<uint16_t>(high >> 16);
+    ReadLogFactors(record, m_CurLogFactors);
+    m_SettingsFound = true;
   }
   m_SavedFlags = m_CurFlags;
   for (int i = 0; i < 4; ++i) m_SavedLogFactors[i] = m_CurLogFactors[i];
@@ -129,7 +136,17 @@ BOOL CKestrinPropDlg::OnInitDialog() {
   return TRUE;
 }
 
+void CKestrinPropDlg::CatchUpSavedSettings() {
+  if (m_SettingsFound) return;
+  const DeviceMotionRecord* record = SectionRecord1();
+  if (!record) return;
+  m_SavedFlags = record->m_Flags & 1;
+  ReadLogFactors(record, m_SavedLogFactors);
+  m_SettingsFound = true;
+}
+
 void CKestrinPropDlg::PostFlags() {
+  CatchUpSavedSettings();
   PostSetFlags(m_CurFlags);
   SendDlgItemMessage(IDC_RADIO_PANY_SPINY, BM_SETCHECK, m_CurFlags == 0);
   SendDlgItemMessage(IDC_RADIO_ZOOM_SPINZ, BM_SETCHECK, static_cast<WPARAM>(m_CurFlags));
@@ -171,6 +188,7 @@ void CKestrinPropDlg::OnHScroll(UINT, UINT, HWND) {
     changed |= positions[i] != m_CurLogFactors[i];
   }
   if (!changed) return;
+  CatchUpSavedSettings();
   for (int i = 0; i < 4; ++i) m_CurLogFactors[i] = positions[i];
   PostLogFactors(m_CurLogFactors);
 }
@@ -178,6 +196,7 @@ void CKestrinPropDlg::OnHScroll(UINT, UINT, HWND) {
 // The saved copies stay: Cancel after Defaults restores what was found at
 // start.
 void CKestrinPropDlg::OnDefaults() {
+  CatchUpSavedSettings();
   m_CurFlags = 0;
   for (uint16_t& factor : m_CurLogFactors) factor = kDefaultLogFactor;
   PostSetFlags(0);

@@ -20,11 +20,17 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   // The trackbars' range, ticks and positions from m_CurLogFactors.
   void SetupTrackbars();
   void UpdateTrackbars();
+  // When the library had not mapped the section yet as the dialog opened
+  // (it had just started the agent) and has now: the saved copies take
+  // record 1's settings, which are the user's until the dialog posts a
+  // change. Called before every change is posted and before Cancel restores.
+  void CatchUpSavedSettings();
 
   int m_CurFlags;                 // 0: PanY/SpinY, 1: Zoom/SpinZ
   uint16_t m_CurLogFactors[4];    // pan, zoom, spin, scroll hat
   int m_SavedFlags;               // as found at start, posted back on Cancel
   uint16_t m_SavedLogFactors[4];
+  bool m_SettingsFound;           // the saved copies came from the section
   Kestrin1::CKestrin m_Kestrin;   // the device connection
   Kestrin1::CAgility m_Agility;   // navigation of the drawn object
   Kestrin1::CClarity::AViewVolume m_ViewVolume;
