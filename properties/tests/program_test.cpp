@@ -270,7 +270,7 @@ TEST(PropertiesWithoutAgentTest, ControlsWorkAndAnAgentThatComesLaterGetsTheNext
   uint16_t found[4] = {0x1000, 0x2000, 0x3000, 0x4000};
   TestSection section(found, 0);
   ASSERT_TRUE(section.ok());
-  RunningProperties program("", EmptyProgramFiles());
+  RunningProperties program("", {{L"ProgramFiles", Wide(EmptyProgramFiles())}});
   HWND dialog = program.WaitForDialog();
   ASSERT_NE(nullptr, dialog);
 
@@ -399,7 +399,7 @@ std::string FolderWithLocLibrary() {
   return folder;
 }
 
-TEST(PropertiesSatelliteTest, ALocLibraryInTheCurrentDirectoryGivesTheDialogsAndASecondCopyStillFindsIt) {
+TEST(PropertiesLocLibraryTest, ItGivesTheDialogsAndASecondCopyStillFindsTheTranslatedOne) {
   StandInManager agent;
   RunningProperties program(FolderWithLocLibrary());
   HWND dialog = program.WaitForDialog();
@@ -409,8 +409,6 @@ TEST(PropertiesSatelliteTest, ALocLibraryInTheCurrentDirectoryGivesTheDialogsAnd
   EXPECT_EQ(std::wstring(L"Eigenschaften der Kestrin 3D-Maus"), text);
   GetDlgItemTextW(dialog, IDCANCEL, text, 64);
   EXPECT_EQ(std::wstring(L"&Abbrechen"), text);
-  HWND list = GetDlgItem(dialog, IDC_DEVICE_LIST);
-  (void)list;
 
   // Whatever the caption says, a second copy finds this one.
   RunningProperties second;

@@ -159,20 +159,31 @@ class TestSection {
 // One run of the program. The destructor ends a program still running.
 class RunningProperties {
  public:
+  // Environment variables the program gets in place of the test's own.
+  struct Setting {
+    const wchar_t* name;
+    std::wstring value;
+  };
   // folder: the current directory (Windows path), empty for the program's
-  // own; programFiles: the folder the library starts the agent from, empty
-  // for the system's.
-  explicit RunningProperties(const std::string& folder = "", const std::string& programFiles = "") {
+  // own (where its German library lies).
+  explicit RunningProperties(const std::string& folder = "",
+                             const std::vector<Setting>& environment = {}) {
     std::wstring command = L"\"" + Wide(kPropertiesExe) + L"\"";
     std::wstring directory = Wide(folder.empty() ? ProgramFolder() : folder);
-    wchar_t saved[MAX_PATH] = {};
-    bool hadFolder = GetEnvironmentVariableW(L"ProgramFiles", saved, MAX_PATH) != 0;
-    if (!programFiles.empty()) SetEnvironmentVariableW(L"ProgramFiles", Wide(programFiles).c_str());
+    std::vector<std::pair<bool, std::wstring>> saved;
+    for (const Setting& s : environment) {
+      wchar_t value[MAX_PATH] = {};
+      bool had = GetEnvironmentVariableW(s.name, value, MAX_PATH) != 0;
+      saved.emplace_back(had, value);
+      SetEnvironmentVariableW(s.name, s.value.c_str());
+    }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     started_ = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                               directory.c_str(), &startup, &process_) != 0;
-    if (!programFiles.empty()) SetEnvironmentVariableW(L"ProgramFiles", hadFolder ? saved : nullptr);
+    for (size_t i = 0; i < environment.size(); ++i)
+      SetEnvironmentVariableW(environment[i].name,
+                              saved[i].first ? saved[i].second.c_str() : nullptr);
   }
   ~RunningProperties() {
     if (!started_) return;
