@@ -52,7 +52,12 @@ INT_PTR CDialog::DoModal() {
   HWND window = CreateDialogIndirectParamW(module, dialogTemplate, owner, &CDialog::DialogProc,
                                            reinterpret_cast<LPARAM>(this));
   int result = -1;
-  if (window && m_hWnd) result = RunModalLoop();
+  if (window && m_hWnd) {
+    // A template without WS_VISIBLE is shown here: a modal dialog is always
+    // seen.
+    if (m_Continue && !IsWindowVisible(window)) ShowWindow(window, SW_SHOWNORMAL);
+    result = RunModalLoop();
+  }
 
   // The owner is enabled again before the dialog goes, so that the focus
   // returns to it.

@@ -1,6 +1,7 @@
 // CDialog: a modal dialog from a dialog template, run by a message loop of
 // the framework's own. DoModal makes the dialog from its template (looked up
-// through the resource handle, win_app.h), disables its owner, and pumps
+// through the resource handle, win_app.h), shows it (also when the template
+// is not visible), disables its owner, and pumps
 // messages until EndDialog; each time the queue runs dry it sends
 // WM_KICKIDLE to the dialog, and sends it again (with a rising count) for as
 // long as the handler returns non-zero. A handler that returns 0, or a dialog

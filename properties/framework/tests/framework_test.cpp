@@ -314,6 +314,17 @@ TEST_F(FrameworkTest, TheWaysADialogEnds) {
   }
 }
 
+TEST_F(FrameworkTest, ATemplateWithoutVisibleStyleIsShown) {
+  BOOL visible = FALSE;
+  CScriptDialog dialog(IDD_HIDDEN, [&](CScriptDialog& d, LPARAM) -> LRESULT {
+    visible = IsWindowVisible(d.m_hWnd);
+    d.EndDialog(IDOK);
+    return 0;
+  });
+  EXPECT_EQ(IDOK, dialog.DoModal());
+  EXPECT_TRUE(visible);
+}
+
 TEST_F(FrameworkTest, NoTemplateNoDialog) {
   CScriptDialog dialog(999, [](CScriptDialog&, LPARAM) -> LRESULT { return 0; });
   EXPECT_EQ(-1, dialog.DoModal());

@@ -1,0 +1,52 @@
+// CKestrinPropDlg, the properties dialog (template 102): the device list,
+// the four speed trackbars, the vertical-axis radios, Defaults and the
+// auto-zero test. Every change goes to the session agent at once
+// (agent_requests.h); the settings found at start are kept for Cancel, which
+// the application object posts back after DoModal.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "Kestrin1.h"
+#include "framework.h"
+
+class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
+ public:
+  CKestrinPropDlg();
+  ~CKestrinPropDlg() override;
+
+  // Sends SetFlags for m_CurFlags and sets the radios to match.
+  void PostFlags();
+  // The trackbars' range, ticks and positions from m_CurLogFactors.
+  void SetupTrackbars();
+  void UpdateTrackbars();
+  // When the library had not mapped the section yet as the dialog opened
+  // (it had just started the agent) and has now: the saved copies take
+  // record 1's settings, which are the user's until the dialog posts a
+  // change. Called before every change is posted and before Cancel restores.
+  void CatchUpSavedSettings();
+
+  int m_CurFlags;                 // 0: PanY/SpinY, 1: Zoom/SpinZ
+  uint16_t m_CurLogFactors[4];    // pan, zoom, spin, scroll hat
+  int m_SavedFlags;               // as found at start, posted back on Cancel
+  uint16_t m_SavedLogFactors[4];
+  bool m_SettingsFound;           // the saved copies came from the section
+  Kestrin1::CKestrin m_Kestrin;   // the device connection
+  Kestrin1::CAgility m_Agility;   // navigation of the drawn object
+  Kestrin1::CClarity::AViewVolume m_ViewVolume;
+  Kestrin1::CSpatialMath::AXformf m_Object;
+  HICON m_hIcon;
+
+ protected:
+  BOOL OnInitDialog() override;
+  void OnSysCommand(UINT id, LPARAM lParam);
+  void OnPaint();
+  HCURSOR OnQueryDragIcon();
+  void OnRadioPanYSpinY();
+  void OnRadioZoomSpinZ();
+  void OnHScroll(UINT code, UINT position, HWND scrollBar);
+  void OnDefaults();
+  void OnTestAutoZero();
+
+  DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,15 @@
+// The satellite resource libraries of the program's dialogs and strings.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// Makes the first satellite library that loads the resource handle: the
+// program's base name followed by "LOC.dll", else by the user language's
+// abbreviation and then its fallback (language_table.h), each looked up in
+// the current directory. Without one the program's own resources stay. A
+// loaded library is never freed.
+void LoadSatelliteResources();
+// The same for a given program path and language; the library made current,
+// or null.
+HMODULE LoadSatelliteResourcesFor(const std::wstring& modulePath, LANGID language);

@@ -1,0 +1,94 @@
+// The language rules of the satellite libraries: which library in the
+// current directory becomes the resource handle for a program path and a
+// user language. The libraries are copies of the German one under the names
+// each case needs.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "framework.h"
+#include "process_runner.h"
+#include "satellite_resources.h"
+
+namespace {
+
+const std::string kGermanLibrary = WinePath(KESTRIN_PROPERTIES_DEU_DLL);
+const wchar_t kProgram[] = L"C:\\Program Files\\Pellmor Vastine\\Kestrin\\KestrinProperties.exe";
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring FileNameOf(HMODULE module) {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(module, path, MAX_PATH);
+  std::wstring name = path;
+  return name.substr(name.find_last_of(L'\\') + 1);
+}
+
+// A fresh folder, made the current directory, holding the named libraries.
+class SatelliteFolder {
+ public:
+  explicit SatelliteFolder(const std::vector<std::wstring>& libraries) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"kestrin-satellites-" + std::to_wstring(++count_);
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    for (const std::wstring& name : libraries)
+      CopyFileW(Wide(kGermanLibrary).c_str(), (folder_ + L"\\" + name).c_str(), FALSE);
+    GetCurrentDirectoryW(MAX_PATH, saved_);
+    SetCurrentDirectoryW(folder_.c_str());
+  }
+  ~SatelliteFolder() { SetCurrentDirectoryW(saved_); }
+
+ private:
+  static int count_;
+  std::wstring folder_;
+  wchar_t saved_[MAX_PATH];
+};
+int SatelliteFolder::count_ = 0;
+
+TEST(SatelliteResourcesTest, TheLibraryTheLanguageRulesChoose) {
+  struct Case {
+    const char* name;
+    std::vector<std::wstring> present;
+    LANGID language;
+    const wchar_t* loaded;  // null: none, the resource handle stays
+  };
+  const Case cases[] = {
+      {"LOC wins over the language libraries",
+       {L"KestrinPropertiesLOC.dll", L"KestrinPropertiesDES.dll", L"KestrinPropertiesDEU.dll"},
+       0x0807, L"KestrinPropertiesLOC.dll"},
+      {"the language's own library before its fallback",
+       {L"KestrinPropertiesDES.dll", L"KestrinPropertiesDEU.dll"}, 0x0807,
+       L"KestrinPropertiesDES.dll"},
+      {"no DES library: the fallback DEU", {L"KestrinPropertiesDEU.dll"}, 0x0807,
+       L"KestrinPropertiesDEU.dll"},
+      {"British English falls back to ENU", {L"KestrinPropertiesENU.dll"}, 0x0809,
+       L"KestrinPropertiesENU.dll"},
+      {"a language without a row loads nothing",
+       {L"KestrinPropertiesDEU.dll", L"KestrinPropertiesENU.dll"}, 0x083C, nullptr},
+      {"no library at all", {}, 0x0407, nullptr},
+      {"another program's library does not count", {L"OtherProgramDEU.dll"}, 0x0407, nullptr},
+  };
+  HINSTANCE own = GetModuleHandleW(nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SatelliteFolder folder(c.present);
+    AfxSetResourceHandle(own);
+    HMODULE loaded = LoadSatelliteResourcesFor(kProgram, c.language);
+    if (c.loaded) {
+      ASSERT_NE(nullptr, loaded);
+      EXPECT_EQ(c.loaded, FileNameOf(loaded));
+      EXPECT_EQ(loaded, AfxGetResourceHandle());
+      FreeLibrary(loaded);
+    } else {
+      EXPECT_EQ(nullptr, loaded);
+      EXPECT_EQ(own, AfxGetResourceHandle());
+    }
+  }
+  AfxSetResourceHandle(own);
+}
+
+}  // namespace
