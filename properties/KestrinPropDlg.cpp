@@ -57,6 +57,7 @@ CKestrinPropDlg::CKestrinPropDlg()
       m_SavedLogFactors{kDefaultLogFactor, kDefaultLogFactor, kDefaultLogFactor,
                         kDefaultLogFactor},
       m_SettingsFound(false),
+      m_UserChanged(false),
       m_Kestrin(0, Kestrin1::CKestrin::AccessModeDefault),
       m_Agility(Kestrin1::CAgility::m_DefaultValues),
       m_ViewVolume{0, 0.0f, 0.0f, -20.0f, 2.0f, -15.0f, -25.0f},
@@ -140,13 +141,27 @@ void CKestrinPropDlg::CatchUpSavedSettings() {
   if (m_SettingsFound) return;
   const DeviceMotionRecord* record = SectionRecord1();
   if (!record) return;
+  m_SettingsFound = true;
   m_SavedFlags = record->m_Flags & 1;
   ReadLogFactors(record, m_SavedLogFactors);
-  m_SettingsFound = true;
+  if (m_UserChanged || !m_hWnd) return;
+  // Nothing changed yet: the dialog shows the user's settings, so that a
+  // change of one of them posts the others as they are.
+  m_CurFlags = m_SavedFlags;
+  for (int i = 0; i < 4; ++i) m_CurLogFactors[i] = m_SavedLogFactors[i];
+  SendDlgItemMessage(IDC_RADIO_PANY_SPINY, BM_SETCHECK, m_CurFlags == 0);
+  SendDlgItemMessage(IDC_RADIO_ZOOM_SPINZ, BM_SETCHECK, static_cast<WPARAM>(m_CurFlags));
+  UpdateTrackbars();
+}
+
+LRESULT CKestrinPropDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  CatchUpSavedSettings();
+  return CDialog::WindowProc(message, wParam, lParam);
 }
 
 void CKestrinPropDlg::PostFlags() {
   CatchUpSavedSettings();
+  m_UserChanged = true;
   PostSetFlags(m_CurFlags);
   SendDlgItemMessage(IDC_RADIO_PANY_SPINY, BM_SETCHECK, m_CurFlags == 0);
   SendDlgItemMessage(IDC_RADIO_ZOOM_SPINZ, BM_SETCHECK, static_cast<WPARAM>(m_CurFlags));
@@ -189,6 +204,7 @@ void CKestrinPropDlg::OnHScroll(UINT, UINT, HWND) {
   }
   if (!changed) return;
   CatchUpSavedSettings();
+  m_UserChanged = true;
   for (int i = 0; i < 4; ++i) m_CurLogFactors[i] = positions[i];
   PostLogFactors(m_CurLogFactors);
 }
@@ -197,6 +213,7 @@ void CKestrinPropDlg::OnHScroll(UINT, UINT, HWND) {
 // start.
 void CKestrinPropDlg::OnDefaults() {
   CatchUpSavedSettings();
+  m_UserChanged = true;
   m_CurFlags = 0;
   for (uint16_t& factor : m_CurLogFactors) factor = kDefaultLogFactor;
   PostSetFlags(0);

@@ -23,14 +23,17 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   // When the library had not mapped the section yet as the dialog opened
   // (it had just started the agent) and has now: the saved copies take
   // record 1's settings, which are the user's until the dialog posts a
-  // change. Called before every change is posted and before Cancel restores.
+  // change, and so do the controls while the user has changed nothing.
+  // Runs before every message of the dialog and before Cancel restores.
   void CatchUpSavedSettings();
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   int m_CurFlags;                 // 0: PanY/SpinY, 1: Zoom/SpinZ
   uint16_t m_CurLogFactors[4];    // pan, zoom, spin, scroll hat
   int m_SavedFlags;               // as found at start, posted back on Cancel
   uint16_t m_SavedLogFactors[4];
   bool m_SettingsFound;           // the saved copies came from the section
+  bool m_UserChanged;             // a change was posted
   Kestrin1::CKestrin m_Kestrin;   // the device connection
   Kestrin1::CAgility m_Agility;   // navigation of the drawn object
   Kestrin1::CClarity::AViewVolume m_ViewVolume;

@@ -158,6 +158,20 @@ class TestSection {
 
 // One run of the program. The destructor ends a program still running.
 class RunningProperties {
+  struct WindowSearch {
+    DWORD pid;
+    int id;
+    HWND found;
+  };
+  static BOOL CALLBACK Match(HWND window, LPARAM p) {
+    auto* s = reinterpret_cast<WindowSearch*>(p);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != s->pid || !IsWindowVisible(window) || !GetDlgItem(window, s->id)) return TRUE;
+    s->found = window;
+    return FALSE;
+  }
+
  public:
   // Environment variables the program gets in place of the test's own.
   struct Setting {
@@ -204,22 +218,8 @@ class RunningProperties {
   // The program's visible top-level window that holds the control id, or
   // null.
   HWND FindWindowWith(int controlId) const {
-    struct Search {
-      DWORD pid;
-      int id;
-      HWND found;
-    } search = {process_.dwProcessId, controlId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM p) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(p);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          if (owner != s->pid || !IsWindowVisible(window) || !GetDlgItem(window, s->id))
-            return TRUE;
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search = {process_.dwProcessId, controlId, nullptr};
+    EnumWindows(&RunningProperties::Match, reinterpret_cast<LPARAM>(&search));
     return search.found;
   }
   // The properties dialog, once it shows.
