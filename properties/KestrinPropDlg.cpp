@@ -42,6 +42,7 @@ BEGIN_MESSAGE_MAP(CKestrinPropDlg, CDialog)
   ON_WM_SYSCOMMAND()
   ON_WM_PAINT()
   ON_WM_QUERYDRAGICON()
+  ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
   ON_BN_CLICKED(IDC_RADIO_PANY_SPINY, OnRadioPanYSpinY)
   ON_BN_CLICKED(IDC_RADIO_ZOOM_SPINZ, OnRadioZoomSpinZ)
   ON_WM_HSCROLL()
@@ -58,10 +59,11 @@ CKestrinPropDlg::CKestrinPropDlg()
                         kDefaultLogFactor},
       m_SettingsFound(false),
       m_UserChanged(false),
-      m_Kestrin(0, Kestrin1::CKestrin::AccessModeDefault),
       m_Agility(Kestrin1::CAgility::m_DefaultValues),
       m_ViewVolume{0, 0.0f, 0.0f, -20.0f, 2.0f, -15.0f, -25.0f},
       m_Object(Kestrin1::CSpatialMath::Identity) {
+  m_View2D.m_pDlg = this;
+  m_View3D.m_pDlg = this;
   m_hIcon = LoadIconW(AfxFindResourceHandle(MAKEINTRESOURCEW(IDR_MAINFRAME), RT_GROUP_ICON),
                       MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
@@ -83,6 +85,13 @@ BOOL CKestrinPropDlg::OnInitDialog() {
   }
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
+
+  // The drawn views take over their static controls.
+  m_View2D.m_b3D = 0;
+  m_View2D.SubclassDlgItem(IDC_VIEW2D, this);
+  m_View3D.m_b3D = 1;
+  m_View3D.SubclassDlgItem(IDC_VIEW3D, this);
+  m_TopView.SubclassDlgItem(IDC_TOPVIEW, this);
 
   // The settings as the service applies them; the defaults while the
   // section is not mapped.

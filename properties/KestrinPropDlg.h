@@ -9,6 +9,17 @@
 
 #include "Kestrin1.h"
 #include "framework.h"
+#include "kestrin_base.h"
+#include "monitor_view.h"
+#include "top_view.h"
+
+// The dialog's connection: device events redraw the device picture, and a
+// pressed button puts the drawn object back to its start.
+class CMyKestrin : public CKestrinBase {
+ public:
+  void OnActivityChanged(WORD oldWord, WORD newWord) override;
+  void OnButtonsChanged(long oldButtons, long newButtons) override;
+};
 
 class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
  public:
@@ -34,13 +45,25 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   uint16_t m_SavedLogFactors[4];
   bool m_SettingsFound;           // the saved copies came from the section
   bool m_UserChanged;             // a change was posted
-  Kestrin1::CKestrin m_Kestrin;   // the device connection
+  CMyKestrin m_Kestrin;           // the device connection and its events
   Kestrin1::CAgility m_Agility;   // navigation of the drawn object
   Kestrin1::CClarity::AViewVolume m_ViewVolume;
   Kestrin1::CSpatialMath::AXformf m_Object;
+  using CMonitor2D3D = ::CMonitor2D3D;
+  using CKestrinTopView = ::CKestrinTopView;
+  CMonitor2D3D m_View2D;          // control 1008: translation only
+  CMonitor2D3D m_View3D;          // control 1006: translation and rotation
+  CKestrinTopView m_TopView;      // control 1014: the device picture
   HICON m_hIcon;
 
+  // One navigation step of the drawn object from the motion since the last
+  // read; with new motion both views are redrawn and a WM_COMMAND (0, 0) is
+  // posted, which brings the next idle poll.
+  void OnMotion();
+
  protected:
+  // WM_KICKIDLE: a 10 ms pause, then OnMotion.
+  LRESULT OnKickIdle(WPARAM wParam, LPARAM lParam);
   BOOL OnInitDialog() override;
   void OnSysCommand(UINT id, LPARAM lParam);
   void OnPaint();

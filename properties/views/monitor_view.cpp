@@ -1,0 +1,53 @@
+#include "monitor_view.h"
+
+#include <GL/gl.h>
+
+#include "picture.h"
+#include "views_gl.h"
+
+BEGIN_MESSAGE_MAP(CMonitor2D3D, CStatic)
+  ON_WM_PAINT()
+END_MESSAGE_MAP()
+
+CMonitor2D3D::CMonitor2D3D() {
+  m_Pfd = PIXELFORMATDESCRIPTOR{};
+  m_Pfd.nSize = sizeof m_Pfd;
+  m_Pfd.nVersion = 1;
+  m_Pfd.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+  m_Pfd.iPixelType = PFD_TYPE_RGBA;
+  m_Pfd.cColorBits = 24;
+  m_Pfd.cDepthBits = 32;
+  m_Pfd.iLayerType = PFD_MAIN_PLANE;
+}
+
+CMonitor2D3D::~CMonitor2D3D() {
+  if (m_hRC) {
+    if (wglGetCurrentContext() == m_hRC) wglMakeCurrent(nullptr, nullptr);
+    wglDeleteContext(m_hRC);
+  }
+}
+
+void CMonitor2D3D::OnPaint() {
+  CPaintDC dc(this);
+  if (m_hRC) {
+    wglMakeCurrent(dc.m_hDC, m_hRC);
+  } else {
+    // The first paint: the context on this control's pixel format, then the
+    // picture scaled once to the viewport OpenGL reports.
+    if (m_nPixelFormat == 0) m_nPixelFormat = ChoosePixelFormat(dc.m_hDC, &m_Pfd);
+    SetPixelFormat(dc.m_hDC, m_nPixelFormat, &m_Pfd);
+    m_hRC = wglCreateContext(dc.m_hDC);
+    wglMakeCurrent(dc.m_hDC, m_hRC);
+    glGetIntegerv(GL_VIEWPORT, m_Viewport);
+    views::ScaledPicture picture =
+        views::ScaleMonitorPicture(dc.m_hDC, m_Viewport[2], m_Viewport[3]);
+    m_pBackground.swap(picture.pixels);
+    m_fScale = picture.scale;
+  }
+  if (!m_hRC || wglGetCurrentContext() != m_hRC) return;  // no OpenGL here: nothing to draw with
+  views::DrawBackground(m_Viewport, m_pBackground.empty() ? nullptr : m_pBackground.data());
+  views::SetScreenViewport(m_Viewport, m_pBackground.empty() ? 0.0f : m_fScale);
+  Draw3DView();
+  wglSwapLayerBuffers(dc.m_hDC, WGL_SWAP_MAIN_PLANE);
+  wglMakeCurrent(nullptr, nullptr);
+}
