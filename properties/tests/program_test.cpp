@@ -289,20 +289,23 @@ TEST(PropertiesWithoutAgentTest, ControlsWorkAndAnAgentThatComesLaterGetsTheNext
   // window and map the section, and the next change goes there. The
   // settings the dialog saves for Cancel are then the section's, not the
   // defaults it showed while nothing was mapped.
-  StandInManager agent;
-  HWND client = program.ClientWindow();
-  ASSERT_NE(nullptr, client);
-  PostMessageA(client, RegisterWindowMessageA(km::kMessageName), km::ManagerStarted, 0);
-  ASSERT_TRUE(PumpUntil([&] { return agent.ClientMessages() > 0; }));
-  Key(dialog, IDC_SCROLL_HAT, VK_RIGHT);
-  EXPECT_EQ((std::vector<Request>{Low(0x8000, 0x8000), High(0x7FFF, 0x8001)}), agent.TakeWhen(2));
-  Click(dialog, IDCANCEL);
-  EXPECT_EQ(0u, program.WaitForExit());
-  EXPECT_EQ((std::vector<Request>{Flags(0), Low(0x1000, 0x2000), High(0x3000, 0x4000)}),
-            agent.TakeWhen(3));
+  {
+    StandInManager agent;
+    HWND client = program.ClientWindow();
+    ASSERT_NE(nullptr, client);
+    PostMessageA(client, RegisterWindowMessageA(km::kMessageName), km::ManagerStarted, 0);
+    ASSERT_TRUE(PumpUntil([&] { return agent.ClientMessages() > 0; }));
+    Key(dialog, IDC_SCROLL_HAT, VK_RIGHT);
+    EXPECT_EQ((std::vector<Request>{Low(0x8000, 0x8000), High(0x7FFF, 0x8001)}), agent.TakeWhen(2));
+    Click(dialog, IDCANCEL);
+    EXPECT_EQ(0u, program.WaitForExit());
+    EXPECT_EQ((std::vector<Request>{Flags(0), Low(0x1000, 0x2000), High(0x3000, 0x4000)}),
+              agent.TakeWhen(3));
+  }
   // An agent from the prefix's own program-files folder was seen running
   // after this test under ctest, holding the test's output pipe open until
-  // the time-out; none may outlive it.
+  // the time-out; none may outlive it (the stand-in is gone by now, so the
+  // manager window found is a real agent's).
   StopAgent();
 }
 
