@@ -1,6 +1,7 @@
 #include "agent_install.h"
 
 #include <shlobj.h>
+#include <stdlib.h>
 
 #include "manager_messages.h"
 #include "process_runner.h"
@@ -38,6 +39,15 @@ bool WaitForWindow(bool present, DWORD timeoutMs) {
   }
 }
 
+// At the end of a test program that installed the agent: the agent stops and
+// its copies go, so that no later program's first connection starts an agent
+// that outlives it (and holds windows, the pipe's client end or ctest's
+// output pipe while the next test runs).
+void RemoveInstalledAgent() {
+  StopAgent();
+  for (const std::string& path : AgentInstallPaths()) DeleteFileA(path.c_str());
+}
+
 }  // namespace
 
 std::vector<std::string> AgentInstallPaths() {
@@ -56,6 +66,8 @@ std::string InstalledAgentPath() {
 
 bool InstallAgent(const std::string& builtExe) {
   if (!StopAgent()) return false;
+  static const bool removedAtExit = atexit(RemoveInstalledAgent) == 0;
+  (void)removedAtExit;
   const std::string source = WinePath(builtExe);
   bool all = true;
   for (const std::string& path : AgentInstallPaths()) {
@@ -98,7 +110,8 @@ DWORD StartAgent(DWORD timeoutMs) {
 
 bool StopAgent(DWORD timeoutMs) {
   const DWORD pid = RunningAgentProcess();
-  if (!pid) return true;
+  // A manager window of this process is a test's stand-in, not an agent.
+  if (!pid || pid == GetCurrentProcessId()) return true;
   HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
   const std::string path = InstalledAgentPath();
   if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {

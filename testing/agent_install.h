@@ -23,7 +23,8 @@ std::string InstalledAgentPath();
 
 // Stops a running agent, then copies builtExe (a Unix or Windows path) to
 // every path of AgentInstallPaths(), making the folders. True when every copy
-// was made.
+// was made. When the calling program ends, the agent is stopped and the
+// copies are removed again.
 bool InstallAgent(const std::string& builtExe);
 
 // The running agent's message-only manager window "KestrinManager", or null.
@@ -37,5 +38,6 @@ DWORD StartAgent(DWORD timeoutMs = 10000);
 
 // Asks the running agent to quit with "KestrinElf.exe -k" and waits until its
 // process has ended; terminates it when it has not gone within timeoutMs.
-// True when no agent runs afterwards.
+// True when no agent runs afterwards. A manager window of the calling
+// process (a test's stand-in) is left alone.
 bool StopAgent(DWORD timeoutMs = 10000);
