@@ -16,50 +16,34 @@ kestrin_wine_up
 passed=0
 failed=0
 second_run=()  # the tests that failed once and passed when run again
-# ctest_counts LOG: "TOTAL FAILS" from a ctest log's summary line, or nothing.
-ctest_counts() {
-  grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1 |
-    sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\2 \1/'
-}
-# ctest_failed LOG: the names of the tests a ctest log lists as failed.
-ctest_failed() {
-  sed -n '/The following tests FAILED:/,$p' "$1" | sed -nE 's/^[[:space:]]*[0-9]+ - ([^ ]+) .*/\1/p'
-}
 # run_ctest DIR ARGS...: one ctest run of the tree DIR, its output shown as it
-# comes; its counts are added to the totals. A test that fails is run once
-# more on its own: Wine under a loaded machine now and then loses a program
-# at its start. One that passes then counts as passed but is named in the
-# last line; one that fails again counts as failed.
+# comes; its counts ("N% tests passed, F tests failed out of T") are added to
+# the totals. A test that fails is run again at once: Wine on a loaded
+# machine now and then loses a program at its start. One that passes then
+# counts as passed but is named in the last lines; one that fails again
+# counts as failed.
 run_ctest() {
-  local dir=$1 out="$KESTRIN_BUILD/ctest-last.log" again="$KESTRIN_BUILD/ctest-again.log"
-  local status counts total fails name
+  local dir=$1 out="$KESTRIN_BUILD/ctest-last.log" status line total fails name
   shift
-  KESTRIN_REPORT_STATUS=1 ctest --test-dir "$dir" --output-on-failure "$@" 2>&1 | tee "$out"
+  KESTRIN_REPORT_STATUS=1 ctest --test-dir "$dir" --output-on-failure --repeat until-pass:2 "$@" 2>&1 |
+    tee "$out"
   status=${PIPESTATUS[0]}
-  counts=$(ctest_counts "$out")
-  if [ -z "$counts" ]; then
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1)
+  if [ -z "$line" ]; then
     [ "$status" -ne 0 ] && failed=$((failed + 1))  # ctest itself failed before running anything
     return "$status"
   fi
-  read -r total fails <<<"$counts"
-  if [ "$fails" -gt 0 ]; then
-    local first
-    first=$(ctest_failed "$out")
-    say "running the $fails failed test(s) of $dir once more"
-    KESTRIN_REPORT_STATUS=1 ctest --test-dir "$dir" --output-on-failure --rerun-failed 2>&1 | tee "$again"
-    status=${PIPESTATUS[0]}
-    counts=$(ctest_counts "$again")
-    if [ -n "$counts" ]; then
-      local still
-      still=$(ctest_failed "$again")
-      fails=${counts#* }
-      for name in $first; do
-        grep -qxF "$name" <<<"$still" || second_run+=("$name")
-      done
-    fi
-  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  fails=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
   passed=$((passed + total - fails))
   failed=$((failed + fails))
+  # A first try's failure is on a numbered line ("12/635 Test #12: NAME ...");
+  # the names ctest lists as failed at the end failed the second try too.
+  local final
+  final=$(sed -n '/The following tests FAILED:/,$p' "$out" | sed -nE 's/^[[:space:]]*[0-9]+ - ([^ ]+) .*/\1/p')
+  for name in $(sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .*\*\*\*(Failed|Timeout|Exception).*/\1/p' "$out"); do
+    grep -qxF "$name" <<<"$final" || second_run+=("$name")
+  done
   return "$status"
 }
 

@@ -6,9 +6,9 @@
 # prefix comes from $WINEPREFIX (set by test.sh); Wine's own chatter is off
 # unless the caller asks for a channel with $WINEDEBUG. With
 # $KESTRIN_REPORT_STATUS set (test.sh sets it for ctest), a program that ends
-# with a status other than 0 or 1 (a test's failure) gets one line on stderr
-# with that status, so that a program that died before it printed anything
-# still leaves a trace in the test log.
+# with a status other than 0 gets one line on stderr with that status, so
+# that a program that died before it printed anything still leaves a trace in
+# the test log.
 : "${WINEDEBUG:=-all}"
 export WINEDEBUG
 arch=$1
@@ -26,7 +26,7 @@ esac
 export WINELOADER
 "$WINELOADER" "$@"
 status=$?
-if [ "$status" -gt 1 ] && [ -n "${KESTRIN_REPORT_STATUS:-}" ]; then
+if [ "$status" -ne 0 ] && [ -n "${KESTRIN_REPORT_STATUS:-}" ]; then
   echo "wine-run.sh: $1 ended with status $status (the low byte of its exit code)" >&2
 fi
 exit "$status"

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "agent_install.h"
 #include "foreground_window.h"
 #include "running_properties.h"
 
@@ -302,11 +301,6 @@ TEST(PropertiesWithoutAgentTest, ControlsWorkAndAnAgentThatComesLaterGetsTheNext
     EXPECT_EQ((std::vector<Request>{Flags(0), Low(0x1000, 0x2000), High(0x3000, 0x4000)}),
               agent.TakeWhen(3));
   }
-  // An agent from the prefix's own program-files folder was seen running
-  // after this test under ctest, holding the test's output pipe open until
-  // the time-out; none may outlive it (the stand-in is gone by now, so the
-  // manager window found is a real agent's).
-  StopAgent();
 }
 
 // ---- the device list ----
