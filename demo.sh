@@ -2,7 +2,12 @@
 # Shows the suite at work under Wine: installs what is missing, builds, brings
 # up a private Wine prefix, then installs and starts the Kestrin service
 # through the service control manager, shows that it runs and what it writes
-# to the debugger output, stops and removes it, and shuts Wine down.
+# to the debugger output, stops and removes it; then runs the service on the
+# device simulator with a reader of the section and a pipe client, and the
+# blocks of scripts/demo_*.sh: the session agent, the motion monitor, a
+# client of Kestrin1.dll, the properties program, its motion views, and the
+# Control Panel applet with the whole suite installed (each block says what
+# it shows and where its screenshots go); last it shuts Wine down.
 # It runs the programs of the x64 build (build/win64), which every machine
 # runs, and says so.
 #   ./demo.sh

@@ -97,8 +97,8 @@ BOOL CKestrinPropDlg::OnInitDialog() {
   // section is not mapped.
   m_CurFlags = 0;
   for (uint16_t& factor : m_CurLogFactors) factor = kDefaultLogFactor;
-  if (const DeviceMotionRecord* record = SectionRecord1()) m_CurFlags = record->m_Flags & 1;
   if (const DeviceMotionRecord* record = SectionRecord1()) {
+    m_CurFlags = record->m_Flags & 1;
     ReadLogFactors(record, m_CurLogFactors);
     m_SettingsFound = true;
   }

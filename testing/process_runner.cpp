@@ -15,6 +15,20 @@ std::string WinePath(const std::string& unixPath) {
   return path;
 }
 
+HANDLE StartProgram(const std::string& commandLine, DWORD* pid) {
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info))
+    return nullptr;
+  CloseHandle(info.hThread);
+  if (pid) *pid = info.dwProcessId;
+  return info.hProcess;
+}
+
 namespace {
 
 // The read end is overlapped so one thread can wait on the output and the

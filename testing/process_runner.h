@@ -21,6 +21,12 @@ struct RunResult {
 RunResult RunProgram(const std::string& commandLine, DWORD timeoutMs,
                      const char* workingDir = nullptr);
 
+// Starts a program (commandLine as for RunProgram) and returns at once: its
+// process handle for the caller to wait on and close, or null when
+// CreateProcessA failed. pid, when given, gets its process id. It inherits no
+// handles; its output goes wherever this program's goes.
+HANDLE StartProgram(const std::string& commandLine, DWORD* pid = nullptr);
+
 // "/work/x/y.exe" -> "Z:\\work\\x\\y.exe" (Wine maps the Unix root to drive Z:).
 // A path that is already a Windows path (a drive letter or a leading
 // backslash) is returned unchanged.

@@ -47,19 +47,9 @@ struct AgentProcess {
 // program: the installed agent unless given.
 bool Launch(const std::string& arguments, AgentProcess* agent, std::string program = "") {
   if (program.empty()) program = InstalledAgentPath();
-  std::string command = "\"" + program + "\"" + (arguments.empty() ? "" : " ") + arguments;
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info))
-    return false;
-  CloseHandle(info.hThread);
-  agent->process = info.hProcess;
-  agent->pid = info.dwProcessId;
-  return true;
+  agent->process = StartProgram(
+      "\"" + program + "\"" + (arguments.empty() ? "" : " ") + arguments, &agent->pid);
+  return agent->process != nullptr;
 }
 
 bool WaitForAgentWindow(DWORD timeoutMs) {

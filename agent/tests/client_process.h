@@ -28,18 +28,8 @@ class ClientProcess {
 
   // Starts exe (Unix or Windows path) and waits for its client window.
   bool Start(const std::string& exe, DWORD timeoutMs = 10000) {
-    std::string command = "\"" + WinePath(exe) + "\" 300";
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-      return false;
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    pid_ = info.dwProcessId;
+    process_ = StartProgram("\"" + WinePath(exe) + "\" 300", &pid_);
+    if (!process_) return false;
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     while (!(window_ = FindClientWindow(pid_))) {
       if (GetTickCount64() >= end) return false;

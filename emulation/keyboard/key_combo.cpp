@@ -74,8 +74,6 @@ constexpr Modifier kModifiers[] = {
 };
 constexpr uint16_t kModifierFlags = KeyCtrl | KeyShift | KeyAlt;
 
-// Case folding of the ANSI text: letters of the names are ASCII, and a
-// character outside ASCII folds to itself (so it never equals a letter).
 // Every character 0x00-0x7F as a one-character text.
 struct OneCharNames {
   char m_Names[0x80][2];
@@ -87,6 +85,8 @@ constexpr OneCharNames MakeOneCharNames() {
 }
 constexpr OneCharNames kOneCharNames = MakeOneCharNames();
 
+// Case folding of the ANSI text: letters of the names are ASCII, and a
+// character outside ASCII folds to itself (so it never equals a letter).
 char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool SameWord(const char* text, size_t length, const char* word) {

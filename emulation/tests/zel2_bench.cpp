@@ -14,7 +14,7 @@
 
 #include "device_access.h"
 #include "manager_messages.h"
-#include "motion_section.h"
+#include "moving_ball_section.h"
 #include "navigation_handle.h"
 #include "pump.h"
 #include "recording_hosts.h"
@@ -23,13 +23,6 @@ namespace {
 
 namespace km = kestrin::manager;
 constexpr int kCalls = 1000000;
-
-double NanosecondsPerCall(LARGE_INTEGER start, LARGE_INTEGER end, int calls) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(end.QuadPart - start.QuadPart) * 1e9 /
-         static_cast<double>(frequency.QuadPart) / calls;
-}
 
 template <typename Call>
 double Measure(Call call) {
@@ -41,30 +34,8 @@ double Measure(Call call) {
 }
 
 int MotionReads() {
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                      kSectionName);
-  auto* records = mapping ? static_cast<DeviceMotionRecord*>(
-                                MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 4096))
-                          : nullptr;
-  if (!records) {
-    printf("no section: %lu\n", GetLastError());
-    return 1;
-  }
-  // One moving report in record 1, buffer B current.
-  DeviceMotionRecord* record = records + 1;
-  for (int i = 0; i < 6; ++i) {
-    record->m_Ball[1].m_Sums[i] = 100 * (i + 1);
-    record->m_Ball[1].m_Values[i] = static_cast<int16_t>(100 * (i + 1));
-  }
-  record->m_BallHeader = kHeaderBufferBit | kHeaderMovingBit | 1;
-
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = DefWindowProcA;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = km::kManagerClass;
-  RegisterClassA(&windowClass);
-  HWND manager = CreateWindowExA(0, km::kManagerClass, km::kManagerTitle, 0, 0, 0, 0, 0,
-                                 HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (!PublishMovingBall()) return 1;
+  HWND manager = CreateStandInManager();
 
   RecordingDeviceHost host;
   DeviceHandle* handle = CreateDeviceHandle(&host);

@@ -43,10 +43,6 @@ class CKestrinBase {
   // The last value of EventButtonsChanged; bit i is button i.
   static long Buttons() { return s_Buttons; }
 
-  // The activity word's bits that the device picture draws from.
-  static constexpr WORD kBallActive = 0x04;
-  static constexpr WORD kScrollActive = 0x08;
-
  protected:
   static Kestrin1::CKestrin* s_pKestrin;
   static CKestrinBase* s_pCurrent;

@@ -42,18 +42,9 @@ class BareRelayFloor {
       if (GetTickCount64() >= end) return false;
       Sleep(1);
     }
-    std::string command = "\"" + WinePath(relayExe) + "\" " +
-                          std::to_string(reinterpret_cast<uintptr_t>(window_.load()));
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-      return false;
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
+    process_ = StartProgram("\"" + WinePath(relayExe) + "\" " +
+                            std::to_string(reinterpret_cast<uintptr_t>(window_.load())));
+    if (!process_) return false;
     while (!connected_) {
       if (GetTickCount64() >= end) return false;
       Sleep(1);

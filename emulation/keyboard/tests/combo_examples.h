@@ -8,6 +8,15 @@
 
 constexpr uint16_t kKept = 0xEEEE;
 
+// A record before parsing: every flag set, both words kKept.
+inline KeyCombo KeptCombo() {
+  KeyCombo combo = {};
+  combo.m_Flags = 0xFFFF;
+  combo.m_Scan = kKept;
+  combo.m_Vk = kKept;
+  return combo;
+}
+
 struct ComboExample {
   const wchar_t* m_Text;
   uint16_t m_Flags;

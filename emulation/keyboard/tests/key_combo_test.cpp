@@ -19,14 +19,6 @@ using namespace KestrinKeyboard;
 
 namespace {
 
-KeyCombo KeptCombo() {
-  KeyCombo combo = {};
-  combo.m_Flags = 0xFFFF;
-  combo.m_Scan = kKept;
-  combo.m_Vk = kKept;
-  return combo;
-}
-
 // The host's buffer of 32 characters; what follows the canonical text's
 // terminator must stay as it was.
 struct HostBuffer {

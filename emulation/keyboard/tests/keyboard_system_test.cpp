@@ -22,14 +22,6 @@ using namespace KestrinKeyboard;
 
 namespace {
 
-KeyCombo KeptCombo() {
-  KeyCombo combo = {};
-  combo.m_Flags = 0xFFFF;
-  combo.m_Scan = kKept;
-  combo.m_Vk = kKept;
-  return combo;
-}
-
 bool UnderWine() {
   return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }

@@ -118,6 +118,19 @@ inline NavDelta Delta(double dx, double dy, double zoom, double ax = 0, double a
   d.az = az;
   return d;
 }
+inline NavMotion Motion(double tx, double ty, double tz, double rx = 0, double ry = 0, double rz = 0,
+                        double sx = 0, double sy = 0) {
+  NavMotion m;
+  m.tx = tx;
+  m.ty = ty;
+  m.tz = tz;
+  m.rx = rx;
+  m.ry = ry;
+  m.rz = rz;
+  m.scrollX = sx;
+  m.scrollY = sy;
+  return m;
+}
 // Settings with every flag off.
 inline NavSettings Plain(uint32_t kind, double pivotDepth = 0, NavVec3 pivot = V(0, 0, 0)) {
   NavSettings s;

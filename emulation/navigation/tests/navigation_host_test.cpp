@@ -42,18 +42,6 @@ class NavHost : public ::testing::Test {
 HMODULE NavHost::module_ = nullptr;
 IKestrinZel2<double>* NavHost::zel_ = nullptr;
 
-NavMotion Motion(double tx, double ty, double tz, double rx, double ry, double rz) {
-  NavMotion m = {};
-  m.tx = tx;
-  m.ty = ty;
-  m.tz = tz;
-  m.rx = rx;
-  m.ry = ry;
-  m.rz = rz;
-  m.scrollX = 0.05;
-  return m;
-}
-
 NavView View(uint32_t kind) {
   NavView v;
   std::memset(&v, 0x3C, sizeof v);
@@ -114,7 +102,8 @@ TEST_F(NavHost, StepCallsTheHostInOrderWithTheStepsRecords) {
     settings.noRotation = c.noRotation;
     settings.zoomAlongRay = settings.twistAboutRay = settings.fence = 1;
     const NavView view = View(c.viewKind);
-    const Pair p = StepBoth(Agility(), settings, view, Motion(0.1, -0.2, 0.3, 0.4, -0.5, 0.6));
+    const Pair p =
+        StepBoth(Agility(), settings, view, Motion(0.1, -0.2, 0.3, 0.4, -0.5, 0.6, 0.05));
 
     EXPECT_EQ(p.viaDll.calls, c.calls) << c.name;
     for (const std::thread::id& t : p.viaDll.threads) EXPECT_EQ(t, std::this_thread::get_id()) << c.name;
@@ -139,7 +128,7 @@ TEST_F(NavHost, StepCallsBackOnTheCallingThread) {
   std::thread::id stepper;
   std::thread t([&] {
     stepper = std::this_thread::get_id();
-    NavMotion motion = Motion(0.1, 0, 0, 0, 0.2, 0);
+    NavMotion motion = Motion(0.1, 0, 0, 0, 0.2, 0, 0.05);
     Agility()->Step(handle, 0.04, &motion, &view);
   });
   t.join();
@@ -153,7 +142,7 @@ TEST_F(NavHost, EpsilonAndLimitsDoNotChangeNavigation) {
   NavSettings settings = Plain(1, -2.0);
   settings.fence = settings.upright = 1;
   const NavView view = View(2);
-  const NavMotion motion = Motion(0.3, -0.2, 0.5, 0.4, -0.5, 0.6);
+  const NavMotion motion = Motion(0.3, -0.2, 0.5, 0.4, -0.5, 0.6, 0.05);
   const Pair before = StepBoth(Agility(), settings, view, motion);
   const double epsilon = Agility()->GetEpsilon(), large = Agility()->GetLargeLimit(),
                small = Agility()->GetSmallLimit();

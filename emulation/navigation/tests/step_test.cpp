@@ -13,20 +13,6 @@ using namespace navtest;
 using KestrinNav::Step;
 using Host = RecordingHost;
 
-NavMotion Motion(double tx, double ty, double tz, double rx = 0, double ry = 0, double rz = 0,
-                 double sx = 0, double sy = 0) {
-  NavMotion m;
-  m.tx = tx;
-  m.ty = ty;
-  m.tz = tz;
-  m.rx = rx;
-  m.ry = ry;
-  m.rz = rz;
-  m.scrollX = sx;
-  m.scrollY = sy;
-  return m;
-}
-
 // A view whose bytes that mean nothing to the library carry a pattern.
 NavView View2D(double w, double h, double centreX, double centreY) {
   NavView v;
