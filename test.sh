@@ -74,7 +74,9 @@ else
   demo_log="$KESTRIN_BUILD/demo.log"
   say "demo (./demo.sh): its whole output goes to $demo_log; its steps:"
   start=$SECONDS
-  "$KESTRIN_ROOT/demo.sh" >"$demo_log" 2>&1
+  # It takes about 2 min; a demo that hangs fails after 15 min instead of
+  # holding the run.
+  timeout --kill-after=30 900 "$KESTRIN_ROOT/demo.sh" >"$demo_log" 2>&1
   demo_status=$?
   grep -E '^== ' "$demo_log" | sed 's/^/   /'
   if [ "$demo_status" -eq 0 ]; then

@@ -51,7 +51,9 @@ demo_views() {
   "${RUN[@]}" "$SIM_SERVICE" -i
   KESTRIN_SWAP_SPY_DIR="$(kestrin_winpath "$shots")" "${RUN[@]}" "$program" &
   local program_pid=$!
-  if "${RUN[@]}" \
+  # The injector waits at most 30 s on its own; the outer bound is for a
+  # program that stops answering the calls that reach into it.
+  if timeout 90 "${RUN[@]}" \
        "$BIN/testing/swap_spy/KestrinSpyInject.exe" "$title" \
        "$(kestrin_winpath "$BIN/testing/swap_spy/KestrinSwapSpy.dll")"; then
     echo "the swap spy is in the program; the views' frames go to $shots"

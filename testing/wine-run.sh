@@ -24,9 +24,12 @@ case "$arch" in
   *) echo "wine-run.sh: unknown architecture '$arch' (x86 or x64)" >&2; exit 2 ;;
 esac
 export WINELOADER
+# Without the report, the loader takes this shell's place: a caller that
+# stops the program by the process id it started reaches Wine itself.
+[ -n "${KESTRIN_REPORT_STATUS:-}" ] || exec "$WINELOADER" "$@"
 "$WINELOADER" "$@"
 status=$?
-if [ "$status" -ne 0 ] && [ -n "${KESTRIN_REPORT_STATUS:-}" ]; then
+if [ "$status" -ne 0 ]; then
   echo "wine-run.sh: $1 ended with status $status (the low byte of its exit code)" >&2
 fi
 exit "$status"
