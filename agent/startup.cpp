@@ -16,6 +16,8 @@ int QuitFlag;
 namespace {
 
 constexpr char kInstallTail[] = "\\Pellmor Vastine\\Kestrin";
+// Held by the session's agent from its start to its exit.
+constexpr char kInstanceMutex[] = "Local\\KestrinElfInstance";
 constexpr DWORD kInstallBufferBytes = 260;
 // Room for the tail and its terminator behind the variable's value.
 constexpr DWORD kProgramFilesChars = kInstallBufferBytes - sizeof kInstallTail;
@@ -109,6 +111,15 @@ int AgentMain(HINSTANCE instance, const char* commandLine) {
     return 0;
   }
   if (running) return 1;  // another agent serves this session
+  // Two agents started at the same moment (two clients each finding no
+  // manager window) both look before either has made its window: the
+  // session's mutex lets the first one go on. The handle is kept until the
+  // process ends. Without the mutex the window alone decides, as before.
+  HANDLE instance_mutex = CreateMutexA(nullptr, FALSE, kInstanceMutex);
+  if (instance_mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(instance_mutex);
+    return 1;  // another agent is starting in this session
+  }
 
   SetInstallDirectory();
   OpenServicePipe(OnServiceRecord);

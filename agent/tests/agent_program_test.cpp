@@ -180,6 +180,56 @@ TEST_F(AgentProgramTest, CommandLineDecidesBeforeTouchingAnything) {
   EXPECT_FALSE(SettingsKeyExists());
 }
 
+// Two clients that each find no manager window start an agent at the same
+// moment: one serves the session, every other exits with code 1.
+TEST_F(AgentProgramTest, AgentsStartedTogetherLeaveOneRunning) {
+  constexpr int kStarted = 6;
+  struct Started {
+    AgentProcess agents[kStarted];
+    // A second agent would outlive the fixture's stop of the first.
+    ~Started() {
+      for (AgentProcess& agent : agents)
+        if (agent.process && agent.WaitExit(0) == STILL_ACTIVE) TerminateProcess(agent.process, 9);
+    }
+    int Running() const {
+      int running = 0;
+      for (const AgentProcess& agent : agents) running += agent.WaitExit(0) == STILL_ACTIVE;
+      return running;
+    }
+  } started;
+  // Made suspended and let go together, so that they all look for the
+  // window before any has made one.
+  HANDLE threads[kStarted] = {};
+  const std::string line = "\"" + InstalledAgentPath() + "\"";
+  for (int i = 0; i < kStarted; ++i) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::string writable = line;
+    ASSERT_TRUE(CreateProcessA(nullptr, &writable[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup, &info));
+    started.agents[i].process = info.hProcess;
+    started.agents[i].pid = info.dwProcessId;
+    threads[i] = info.hThread;
+  }
+  for (HANDLE thread : threads) {
+    ResumeThread(thread);
+    CloseHandle(thread);
+  }
+  ASSERT_TRUE(WaitForAgentWindow(kTimeoutMs));
+  ASSERT_TRUE(PumpUntil([&] { return started.Running() <= 1; }, kTimeoutMs))
+      << started.Running() << " agents run in one session";
+  Sleep(300);  // time for a late one to go on running
+  EXPECT_EQ(started.Running(), 1);
+  for (const AgentProcess& agent : started.agents) {
+    const DWORD code = agent.WaitExit(0);
+    if (code == STILL_ACTIVE)
+      EXPECT_EQ(RunningAgentProcess(), agent.pid);
+    else
+      EXPECT_EQ(code, 1u) << "agent " << agent.pid;
+  }
+}
+
 TEST_F(AgentProgramTest, CapitalKStartsAnAgentAsWithoutTheOption) {
   StartRunningAgent("-K");
   EXPECT_EQ(agent_.WaitExit(200), STILL_ACTIVE);
