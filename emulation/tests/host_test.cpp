@@ -307,18 +307,15 @@ TEST_F(Zel2HostTest, UnloadedAndLoadedAgainTheTimerStillWorks) {
 }
 
 // The library's timer windows (class "ATL:...") of a thread of this process.
+BOOL CALLBACK CollectTimerWindow(HWND window, LPARAM list) {
+  wchar_t name[64] = L"";
+  GetClassNameW(window, name, 64);
+  if (wcsncmp(name, L"ATL:", 4) == 0) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
 std::vector<HWND> TimerWindows(DWORD thread) {
   std::vector<HWND> windows;
-  EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM list) {
-        wchar_t name[64] = L"";
-        GetClassNameW(window, name, 64);
-        if (wcsncmp(name, L"ATL:", 4) == 0)
-          reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
+  EnumThreadWindows(thread, CollectTimerWindow, reinterpret_cast<LPARAM>(&windows));
   return windows;
 }
 
