@@ -15,7 +15,15 @@
 #   Program Files (x86)\Pellmor Vastine\Kestrin  the x86 build's libraries,
 #       programs and applet for 32-bit clients, and the same x64 agent (one
 #       agent per session serves clients of both architectures, and a 32-bit
-#       client starts it from this folder).
+#       client starts it from this folder);
+#   windows\system32 (x64) and windows\syswow64 (x86, on 64-bit Windows the
+#       system folder of 32-bit programs)  the client libraries of that
+#       architecture, Kestrin1.dll and KestrinZel2.dll, where every program of
+#       the architecture finds them: a host in a folder of its own that loads
+#       KestrinZel2.dll from the install folder by its full path (the loader
+#       looks for its import Kestrin1.dll beside the host, in the system
+#       folders and on the PATH, never beside KestrinZel2.dll), and a
+#       third-party program that links Kestrin1.dll wherever it was put.
 # Each program only where the build has made it. The service is registered
 # with the service control manager by its own "-i" (which also starts it) and
 # removed by its "-u". The applet is registered with the Control Panel under
@@ -50,6 +58,26 @@ suite_put() {
   mkdir -p "$2"
   cp "$1" "$2/$name"
   echo "  ${2#"$WINEPREFIX/drive_c/"}/$name"
+}
+
+# The system folder of an architecture's programs in the prefix (a Unix path):
+# on 64-bit Windows, system32 holds the 64-bit libraries, syswow64 the 32-bit.
+suite_system_folder() {
+  case "$1" in
+    x64) printf '%s/drive_c/windows/system32\n' "$WINEPREFIX" ;;
+    x86) printf '%s/drive_c/windows/syswow64\n' "$WINEPREFIX" ;;
+  esac
+}
+KESTRIN_CLIENT_LIBRARIES="Kestrin1.dll KestrinZel2.dll"
+
+# suite_put_libraries BUILD ARCH: the client libraries into the system folder
+# of their architecture.
+suite_put_libraries() {
+  local build=$1 system
+  system=$(suite_system_folder "$2")
+  [ -d "$system" ] || { echo "  no ${system#"$WINEPREFIX/drive_c/"} in this prefix: the $2 client libraries only in the install folder"; return 0; }
+  suite_put "$(suite_find "$build" library Kestrin1.dll)" "$system"
+  suite_put "$(suite_find "$build" emulation KestrinZel2.dll)" "$system"
 }
 
 # suite_put_clients BUILD DIR: the pieces every client architecture needs of
@@ -87,10 +115,12 @@ install_suite() {
   suite_put "$agent" "$dir64"
   suite_put "$(suite_find "$bin64" service "$service")" "$dir64"
   suite_put_clients "$bin64" "$dir64"
+  suite_put_libraries "$bin64" x64
   if [ -d "$WINEPREFIX/drive_c/Program Files (x86)" ] && [ -d "$bin32" ]; then
     echo "  (x86 build $bin32, and the x64 agent)"
     suite_put "$agent" "$dir32"
     suite_put_clients "$bin32" "$dir32"
+    suite_put_libraries "$bin32" x86
   fi
   if [ ! -f "$dir64/Kestrin.exe" ]; then
     echo "  no KestrinProperties.exe in this build: no Kestrin.exe, the Control Panel item starts nothing"
@@ -132,10 +162,16 @@ uninstall_suite() {
   suite_run reg delete "$KESTRIN_CPLS_KEY" /v Kestrin /reg:64 /f >/dev/null 2>&1 || true
   suite_run reg delete "$KESTRIN_CPLS_KEY" /v Kestrin /reg:32 /f >/dev/null 2>&1 || true
   rm -rf "$(dirname "$dir64")" "$(dirname "$dir32")"
+  local arch library
+  for arch in x64 x86; do
+    for library in $KESTRIN_CLIENT_LIBRARIES; do
+      rm -f "$(suite_system_folder "$arch")/$library"
+    done
+  done
   if suite_run reg query "$KESTRIN_CPLS_KEY" /v Kestrin /reg:64 >/dev/null 2>&1 ||
      suite_run reg query "$KESTRIN_CPLS_KEY" /v Kestrin /reg:32 >/dev/null 2>&1; then
     echo "  the Control Panel registration is still there"
   else
-    echo "  Control Panel registration and the install folders removed"
+    echo "  Control Panel registration, the install folders and the client libraries of the system folders removed"
   fi
 }

@@ -31,8 +31,9 @@ DeviceHandle* CreateDeviceHandle(IDeviceHost* host) {
 void DestroyDeviceHandle(DeviceHandle* handle) {
   if (!handle) return;
   if (DeviceAccess* device = handle->device) {
-    // Any destruction ends events for every handle until the next Create.
-    SetCurrentDevice(nullptr);
+    // Any destruction ends events for every handle until the next Create; a
+    // callback under way on another thread ends before the object goes.
+    ClearCurrentDevice();
     if (device->connection) {
       CKestrin::UnRegister(GetCurrentProcessId());
       delete device->connection;

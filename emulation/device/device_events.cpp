@@ -1,8 +1,15 @@
 #include "device_events.h"
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace {
 
 DeviceAccess* g_CurrentDevice = nullptr;
+// DeviceCallback calls under way, in the process and on this thread.
+std::atomic<int> g_CallbacksInFlight{0};
+thread_local int t_CallbacksHere = 0;
 
 // The host of device, null when its handle has none.
 IDeviceHost* HostOf(const DeviceAccess* device) {
@@ -33,14 +40,27 @@ void SetFlag(DeviceAccess* device, int* flag, int value, Notify notify) {
 
 }  // namespace
 
-DeviceAccess* CurrentDevice() { return __atomic_load_n(&g_CurrentDevice, __ATOMIC_ACQUIRE); }
+// Sequentially consistent, with the count of callbacks under way: a callback
+// either sees the cleared object or is counted before ClearCurrentDevice
+// looks at the count.
+DeviceAccess* CurrentDevice() { return __atomic_load_n(&g_CurrentDevice, __ATOMIC_SEQ_CST); }
 
 void SetCurrentDevice(DeviceAccess* device) {
-  __atomic_store_n(&g_CurrentDevice, device, __ATOMIC_RELEASE);
+  __atomic_store_n(&g_CurrentDevice, device, __ATOMIC_SEQ_CST);
+}
+
+void ClearCurrentDevice() {
+  SetCurrentDevice(nullptr);
+  while (g_CallbacksInFlight.load(std::memory_order_seq_cst) > t_CallbacksHere)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 long KESTRIN1_CALLBACK DeviceCallback(unsigned int event, long param) {
+  g_CallbacksInFlight.fetch_add(1, std::memory_order_seq_cst);
+  ++t_CallbacksHere;
   if (DeviceAccess* device = CurrentDevice()) ApplyDeviceEvent(device, event, param);
+  --t_CallbacksHere;
+  g_CallbacksInFlight.fetch_sub(1, std::memory_order_seq_cst);
   return 0;
 }
 

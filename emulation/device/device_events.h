@@ -38,6 +38,13 @@ struct DeviceAccess {
 // The device object that receives events, null when none.
 DeviceAccess* CurrentDevice();
 void SetCurrentDevice(DeviceAccess* device);
+// Clears the current device object, then waits until no DeviceCallback that
+// may still use it runs on another thread (one running below the caller on
+// its own thread, the caller being a host call made from it, is not waited
+// for): after this the object can be freed. Device events come on the
+// thread that made the process's first connection, while a host may destroy
+// a handle on any of its threads.
+void ClearCurrentDevice();
 
 // The callback every device object registers with the library: dispatches
 // the event to the current device object. Always 0.

@@ -8,27 +8,55 @@ namespace kesfw {
 
 HINSTANCE FrameworkModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
+namespace {
+SRWLOCK g_RegistrationLock = SRWLOCK_INIT;
+}  // namespace
+
 ATOM RegisterWndClassInfo(CWndClassInfo* info, WNDPROC proc) {
-  swprintf(info->m_szAutoName, sizeof info->m_szAutoName / sizeof info->m_szAutoName[0],
-           L"ATL:%p", static_cast<void*>(info));
-  WNDCLASSEXW& wc = info->m_wc;
-  wc = WNDCLASSEXW();
-  wc.cbSize = sizeof wc;
-  wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-  wc.lpfnWndProc = proc;
-  wc.hInstance = FrameworkModule();
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpszClassName = info->m_szAutoName;
-  info->m_atom = RegisterClassExW(&wc);
-  if (!info->m_atom && GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
-    // Left by an earlier load of this module at the same address: the same
-    // procedure, usable as it is.
-    WNDCLASSEXW existing = {};
-    existing.cbSize = sizeof existing;
-    info->m_atom = static_cast<ATOM>(GetClassInfoExW(wc.hInstance, wc.lpszClassName, &existing));
+  AcquireSRWLockExclusive(&g_RegistrationLock);
+  ATOM atom = info->m_atom;
+  if (!atom) {
+    swprintf(info->m_szAutoName, sizeof info->m_szAutoName / sizeof info->m_szAutoName[0],
+             L"ATL:%p", static_cast<void*>(info));
+    WNDCLASSEXW& wc = info->m_wc;
+    wc = WNDCLASSEXW();
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = FrameworkModule();
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = info->m_szAutoName;
+    atom = RegisterClassExW(&wc);
+    if (!atom && GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+      // Left by an earlier load of this module at the same address, whose
+      // window outlived it: usable, once a window of it takes this load's
+      // procedure (CreateWithClass).
+      WNDCLASSEXW existing = {};
+      existing.cbSize = sizeof existing;
+      atom = static_cast<ATOM>(GetClassInfoExW(wc.hInstance, wc.lpszClassName, &existing));
+    }
+    const DWORD error = GetLastError();
+    __atomic_store_n(&info->m_atom, atom, __ATOMIC_RELEASE);
+    SetLastError(error);
   }
-  return info->m_atom;
+  ReleaseSRWLockExclusive(&g_RegistrationLock);
+  return atom;
+}
+
+bool UnregisterWndClassInfo(CWndClassInfo* info, HWND left) {
+  AcquireSRWLockExclusive(&g_RegistrationLock);
+  const ATOM atom = info->m_atom;
+  bool gone = true;
+  if (atom) {
+    gone = UnregisterClassW(reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom)),
+                            FrameworkModule()) != FALSE;
+    if (!gone && left)
+      SetClassLongPtrW(left, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW));
+    __atomic_store_n(&info->m_atom, static_cast<ATOM>(0), __ATOMIC_RELEASE);
+  }
+  ReleaseSRWLockExclusive(&g_RegistrationLock);
+  return gone;
 }
 
 CWindowImplRoot::~CWindowImplRoot() {
@@ -59,8 +87,19 @@ BOOL CWindowImplRoot::DestroyWindow() {
 HWND CWindowImplRoot::CreateWithClass(ATOM atom, HWND parent, const wchar_t* title, DWORD style,
                                       DWORD exStyle) {
   if (!atom) return nullptr;
-  return CreateWindowExW(exStyle, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom)), title, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                         CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, FrameworkModule(), this);
+  HWND window = CreateWindowExW(exStyle, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom)),
+                                title, style, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                CW_USEDEFAULT, parent, nullptr, FrameworkModule(), this);
+  if (window && GetWindowLongPtrW(window, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(StartWindowProc)) {
+    // The class outlived an earlier load at this address and was pointed at
+    // the system's procedure then: this load's takes over, for the class and
+    // for this window, which missed its WM_NCCREATE.
+    SetClassLongPtrW(window, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(StartWindowProc));
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StartWindowProc));
+    m_hWnd = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  return window;
 }
 
 LRESULT CALLBACK CWindowImplRoot::StartWindowProc(HWND window, UINT message, WPARAM wParam,

@@ -31,8 +31,11 @@ struct CWndClassInfo {
 
 // Registers info's class with proc (styles CS_HREDRAW, CS_VREDRAW,
 // CS_DBLCLKS; arrow cursor; COLOR_WINDOW + 1 background; this module's
-// instance). The atom, 0 on failure.
+// instance), once: threads that register at once get the same atom. The
+// atom, 0 on failure (with the system's error as the last error).
 ATOM RegisterWndClassInfo(CWndClassInfo* info, WNDPROC proc);
+// See CWindowImpl::UnregisterWndClass.
+bool UnregisterWndClassInfo(CWndClassInfo* info, HWND left);
 // The module that holds this code (a DLL or the program it is linked into).
 HINSTANCE FrameworkModule();
 
@@ -73,15 +76,18 @@ class CWindowImpl : public CWindowImplRoot {
     static CWndClassInfo info;
     return info;
   }
+  // A registration that failed is tried again at the next call.
   static ATOM ClassAtom() {
-    static const ATOM atom = RegisterWndClassInfo(&GetWndClassInfo(), StartWindowProc);
-    return atom;
-  }
-  // Unregisters the class (at the end of the module's use; no window of it
-  // may exist then).
-  static void UnregisterWndClass() {
     CWndClassInfo& info = GetWndClassInfo();
-    if (info.m_atom) UnregisterClassW(reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(info.m_atom)), FrameworkModule());
+    const ATOM atom = __atomic_load_n(&info.m_atom, __ATOMIC_ACQUIRE);
+    return atom ? atom : RegisterWndClassInfo(&info, StartWindowProc);
+  }
+  // Unregisters the class at the end of the module's use. A window of it
+  // still there (another thread's, not yet closed) keeps the class: it is
+  // then pointed at the system's procedure, as that window is, since this
+  // module's is about to go. True when the class is gone.
+  static bool UnregisterWndClass(HWND left = nullptr) {
+    return UnregisterWndClassInfo(&GetWndClassInfo(), left);
   }
 
   // No parent: a top-level window, never shown unless asked. Default position

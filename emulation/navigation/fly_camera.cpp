@@ -9,15 +9,13 @@
 
 namespace KestrinNav {
 
-void FlyCamera(const NavVolume* volume, NavSettings* settings, NavMat43* camera,
-               NavDelta* delta) {
+namespace {
+
+// The step on the caller's records (or copies of them); see FlyCamera.
+void Fly(const NavVolume* volume, NavSettings* settings, NavMat43* camera, NavDelta* delta) {
   const double P = volume->perspective;
   const double W = volume->halfWidth, H = volume->halfHeight;
   const double slopeX = volume->slopeX, slopeY = volume->slopeY;
-
-  // 1. Flying needs an eye: an orthographic view is left alone. So is a step
-  // whose zoom factor is not finite, which would move the camera to infinity.
-  if (P < kPerspectiveThreshold || !std::isfinite(delta->zoom)) return;
 
   // 2, 3. The pivot lies on the view axis, between the near margin and the
   // far limit from the eye (pivotDepth itself is left as it is).
@@ -70,6 +68,27 @@ void FlyCamera(const NavVolume* volume, NavSettings* settings, NavMat43* camera,
   t = Sub(t, Sub(RowTimes(Vec(0.0, 0.0, E), R), eyeBefore));
   camera->rotation = R;
   camera->translation = t;
+}
+
+}  // namespace
+
+void FlyCamera(const NavVolume* volume, NavSettings* settings, NavMat43* camera,
+               NavDelta* delta) {
+  // 1. Flying needs an eye: an orthographic view is left alone.
+  if (volume->perspective < kPerspectiveThreshold) return;
+  // The step runs on copies. A step whose result overflows (a zoom factor
+  // that is not finite, or one far from 1 at a distant pivot) would carry the
+  // camera to infinity and leave NaNs in the host's records: it changes
+  // nothing instead.
+  NavSettings s = *settings;
+  NavMat43 c = *camera;
+  NavDelta d = *delta;
+  Fly(volume, &s, &c, &d);
+  if (!StaysFinite(*camera, c) || !PivotStaysFinite(*settings, s) || !StaysFinite(*delta, d))
+    return;
+  *settings = s;
+  *camera = c;
+  *delta = d;
 }
 
 }  // namespace KestrinNav

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 
 #include "kestrin_zel2_nav.h"
 
@@ -92,6 +94,30 @@ inline NavVec3 UpAxisVector(int upAxis) {
   int i = upAxis % 3;
   if (i < 0) i += 3;
   return Vec(i == 0 ? 1.0 : 0.0, i == 1 ? 1.0 : 0.0, i == 2 ? 1.0 : 0.0);
+}
+
+// True when no value of a record of count doubles that was a finite number
+// before a step is an infinity or a NaN after it (a value the host gave as
+// neither is left to the host). The records are copied out as doubles: the
+// host's need not be aligned.
+inline bool StaysFinite(const void* before, const void* after, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    double b, a;
+    std::memcpy(&b, static_cast<const char*>(before) + i * sizeof b, sizeof b);
+    std::memcpy(&a, static_cast<const char*>(after) + i * sizeof a, sizeof a);
+    if (std::isfinite(b) && !std::isfinite(a)) return false;
+  }
+  return true;
+}
+// The same for a record made of doubles only.
+template <typename Record>
+bool StaysFinite(const Record& before, const Record& after) {
+  static_assert(sizeof(Record) % sizeof(double) == 0, "a record of doubles");
+  return StaysFinite(&before, &after, sizeof(Record) / sizeof(double));
+}
+// The pivot and its depth, the doubles of a settings record.
+inline bool PivotStaysFinite(const NavSettings& before, const NavSettings& after) {
+  return StaysFinite(&before.pivot, &after.pivot, 4);
 }
 
 // Rebuilds two rows of m so that row 0 is perpendicular to up; the row most

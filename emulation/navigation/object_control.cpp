@@ -60,19 +60,9 @@ bool HasFiniteReciprocal(double x) {
   return std::isfinite(x) && x != 0.0 && std::isfinite(1.0 / x);
 }
 
-}  // namespace
-
-void ObjectControl(NavVolume* volume, NavSettings* settings, NavXform* object,
-                   const NavXform* parent, const NavMat43* camera, const NavDelta* deltaIn) {
-  const NavDelta delta = *deltaIn;  // the caller's record is never written
-
-  // A zero scale or a zoom factor that is not positive would divide by zero
-  // (or flip the window) and leave infinities and NaNs in the host's records:
-  // such a step changes nothing.
-  if (!HasFiniteReciprocal(object->scale) || (parent && !HasFiniteReciprocal(parent->scale)) ||
-      !(delta.zoom > 0.0) || !HasFiniteReciprocal(delta.zoom))
-    return;
-
+// The step on the caller's records (or copies of them); see ObjectControl.
+void Control(NavVolume* volume, NavSettings* settings, NavXform* object, const NavXform* parent,
+             const NavMat43* camera, const NavDelta& delta) {
   const double P = volume->perspective;
   double W = volume->halfWidth, H = volume->halfHeight;
   const double slopeX = volume->slopeX, slopeY = volume->slopeY;
@@ -195,6 +185,32 @@ void ObjectControl(NavVolume* volume, NavSettings* settings, NavXform* object,
     if (parent) w = Divide(TimesColumn(parent->rotation, Sub(w, parent->translation)), parent->scale);
     settings->pivot = Divide(TimesColumn(R, Sub(w, t)), s);
   }
+}
+
+}  // namespace
+
+void ObjectControl(NavVolume* volume, NavSettings* settings, NavXform* object,
+                   const NavXform* parent, const NavMat43* camera, const NavDelta* deltaIn) {
+  const NavDelta delta = *deltaIn;  // the caller's record is never written
+
+  // A zero scale or a zoom factor that is not positive would divide by zero
+  // (or flip the window): such a step changes nothing.
+  if (!HasFiniteReciprocal(object->scale) || (parent && !HasFiniteReciprocal(parent->scale)) ||
+      !(delta.zoom > 0.0) || !HasFiniteReciprocal(delta.zoom))
+    return;
+
+  // The step runs on copies. A step whose result overflows (a zoom factor
+  // far from 1 at a distant pivot, a huge extent or translation) would leave
+  // infinities and NaNs in the host's records: it changes nothing instead.
+  NavVolume v = *volume;
+  NavSettings s = *settings;
+  NavXform x = *object;
+  Control(&v, &s, &x, parent, camera, delta);
+  if (!StaysFinite(*volume, v) || !PivotStaysFinite(*settings, s) || !StaysFinite(*object, x))
+    return;
+  *volume = v;
+  *settings = s;
+  *object = x;
 }
 
 }  // namespace KestrinNav

@@ -14,27 +14,25 @@ namespace KestrinNav {
 
 namespace {
 
-// 2 to the power x is a usable zoom factor: neither zero nor infinite.
-bool UsableZoom(double z) { return z > 0.0 && std::isfinite(z); }
-
 void StepPanZoom(INavigationHost* host, double seconds, const NavMotion& motion,
                  const NavView& view) {
   NavView copy = view;
   const double px = (motion.tx + motion.scrollX) * seconds;
   const double py = (motion.ty + motion.scrollY) * seconds;
   const double z = std::exp2(-(motion.tz * seconds));
-  // A reading so large that the zoom factor under- or overflows would leave
-  // zero or infinite extents (and NaN centres) in the host's view: such a
-  // step leaves the view as it was.
-  if (UsableZoom(z)) {
-    copy.volume.halfWidth *= z;
-    copy.volume.halfHeight *= z;
-    const double ext = 2.0 * (copy.volume.halfWidth > copy.volume.halfHeight
-                                  ? copy.volume.halfWidth
-                                  : copy.volume.halfHeight);
-    copy.centreX -= px * ext;
-    copy.centreY -= py * ext;
-  }
+  copy.volume.halfWidth *= z;
+  copy.volume.halfHeight *= z;
+  const double ext = 2.0 * (copy.volume.halfWidth > copy.volume.halfHeight
+                                ? copy.volume.halfWidth
+                                : copy.volume.halfHeight);
+  copy.centreX -= px * ext;
+  copy.centreY -= py * ext;
+  // A reading so large that the zoom factor under- or overflows, or that the
+  // extents or centres overflow, would leave zero or infinite extents (and
+  // NaN centres) in the host's view: such a step leaves the view as it was.
+  if (!(z > 0.0) || !StaysFinite(view.volume, copy.volume) ||
+      !StaysFinite(&view.centreX, &copy.centreX, 2))
+    copy = view;
   host->ApplyView(&copy);
 }
 
@@ -102,6 +100,13 @@ void Step3D(INavigationHost* host, double seconds, NavMotion* motion, const NavV
     scene.translation = inverse.translation;
     ObjectControl(&copy.volume, &s, &scene, nullptr, nullptr, &delta);
     camera = Inverse(scene.rotation, scene.translation);
+  }
+  // Both routines keep their records finite; what is made of them here may
+  // still overflow at the edge of the doubles (a pivot or camera near the
+  // largest values): such a step leaves the view and the pivot as they were.
+  if (!StaysFinite(view.camera, copy.camera) || !StaysFinite(before, &s.pivot, 4)) {
+    copy = view;
+    std::memcpy(&s.pivot, before, sizeof before);
   }
 
   host->ApplyView(&copy);

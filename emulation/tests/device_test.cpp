@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <thread>
+
 #include "device_access.h"
 #include "manager_messages.h"
 #include "recording_hosts.h"
@@ -115,6 +118,34 @@ TEST_F(DeviceHandles, EventsReachTheHostOnTheCreatingThreadThroughTheClientWindo
   EXPECT_THAT(host_.calls, ElementsAre("open 1", "ready 1"));
   EXPECT_THAT(host_.threads, ::testing::Each(std::this_thread::get_id()));
   DestroyDeviceHandle(handle);
+}
+
+// Events come on the thread of the process's first connection; a host
+// thread that destroys the handle while that thread is calling the host
+// waits for the call before the device object (and the connection) go.
+TEST_F(DeviceHandles, DestroyedOnAnotherThreadWhileTheHostIsCalled) {
+  DeviceHandle* handle = CreateDeviceHandle(&host_);
+  ASSERT_NE(nullptr, handle);
+  std::atomic<int> inside{0}, release{0}, destroyed{0}, destroyedDuringCall{0};
+  host_.onActive = [&] {
+    inside = 1;
+    while (!release) Sleep(1);
+    destroyedDuringCall = destroyed.load();
+  };
+  std::thread events([&] { Deliver(EventBallActive); });
+  while (!inside) Sleep(1);
+  std::thread destroyer([&] {
+    DestroyDeviceHandle(handle);
+    destroyed = 1;
+  });
+  Sleep(200);
+  EXPECT_EQ(0, destroyed.load());
+  release = 1;
+  events.join();
+  destroyer.join();
+  EXPECT_EQ(0, destroyedDuringCall.load());
+  EXPECT_EQ(nullptr, CurrentDevice());
+  EXPECT_THAT(host_.calls, ElementsAre("active 1"));  // no motion start once destroyed
 }
 
 TEST_F(DeviceHandles, MissingObjectsAnswerZeroAndDeliverNothing) {

@@ -8,9 +8,12 @@
 #include <windows.h>
 
 #include <string.h>
+#include <wchar.h>
 
+#include <atomic>
 #include <initializer_list>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -301,6 +304,86 @@ TEST_F(Zel2HostTest, UnloadedAndLoadedAgainTheTimerStillWorks) {
   host_.Call(Agility, 20, {P(nav), U(tic & 0xFFFF), U(2)});
   EXPECT_TRUE(PumpUntil([&] { return !navHost.timerThreads.empty(); }, 2000));
   host_.Call(Agility, 1, {P(nav)});
+}
+
+// The library's timer windows (class "ATL:...") of a thread of this process.
+BOOL CALLBACK CollectTimerWindow(HWND window, LPARAM list) {
+  wchar_t name[64] = L"";
+  GetClassNameW(window, name, 64);
+  if (wcsncmp(name, L"ATL:", 4) == 0) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+std::vector<HWND> TimerWindows(DWORD thread) {
+  std::vector<HWND> windows;
+  EnumThreadWindows(thread, CollectTimerWindow, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+// A navigation handle made on one host thread and destroyed on another,
+// then the library unloaded before the first thread pumps its messages: the
+// timer window left on that thread closes without calling into the unmapped
+// library, and the library loaded again has a working timer.
+TEST_F(Zel2HostTest, AWindowLeftOnAnotherThreadOutlivesTheUnloadHarmlessly) {
+  RecordingNavigationHost navHost;
+  void* nav = nullptr;
+  DWORD maker = 0;
+  std::atomic<int> made{0}, pump{0}, pumped{0};
+  std::thread owner([&] {
+    maker = GetCurrentThreadId();
+    nav = host_.Ptr(host_.Call(Agility, 0, {P(&navHost)}));
+    made = 1;
+    while (!pump) Sleep(1);
+    PumpFor(300);
+    pumped = 1;
+  });
+  while (!made) Sleep(1);
+  ASSERT_NE(nullptr, nav);
+  const std::vector<HWND> windows = TimerWindows(maker);
+  ASSERT_EQ(1u, windows.size());
+  host_.Call(Agility, 1, {P(nav)});  // Destroy, on this thread
+  host_.Unload();
+  EXPECT_EQ(nullptr, GetModuleHandleW(L"KestrinZel2.dll"));
+  pump = 1;
+  owner.join();
+  EXPECT_EQ(1, pumped.load());
+  EXPECT_FALSE(IsWindow(windows[0]));
+  EXPECT_TRUE(navHost.timerThreads.empty());
+
+  ASSERT_TRUE(host_.Load());
+  nav = host_.Ptr(host_.Call(Agility, 0, {P(&navHost)}));
+  ASSERT_NE(nullptr, nav);
+  const unsigned tic = static_cast<unsigned>(host_.Call(Agility, 19, {}).result);
+  host_.Call(Agility, 20, {P(nav), U(tic & 0xFFFF), U(2)});
+  EXPECT_TRUE(PumpUntil([&] { return !navHost.timerThreads.empty(); }, 2000));
+  host_.Call(Agility, 1, {P(nav)});
+}
+
+// Create, Destroy and FreeLibrary while the timer's new thread cannot start
+// (here the loader lock is held, as inside a DllMain): the library stays
+// mapped until that thread has run and ended.
+TEST_F(Zel2HostTest, AnUnloadBeforeTheTimerThreadStartsWaitsForIt) {
+  using LockFunction = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
+  using UnlockFunction = LONG(NTAPI*)(ULONG, ULONG_PTR);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  auto lock = reinterpret_cast<LockFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+  auto unlock = reinterpret_cast<UnlockFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+  ASSERT_NE(nullptr, lock);
+  ASSERT_NE(nullptr, unlock);
+  RecordingNavigationHost navHost;
+  ULONG_PTR cookie = 0;
+  ASSERT_EQ(0, lock(0, nullptr, &cookie));
+  void* nav = host_.Ptr(host_.Call(Agility, 0, {P(&navHost)}));
+  host_.Call(Agility, 1, {P(nav)});
+  host_.Unload();
+  const bool mappedWhileLocked = GetModuleHandleW(L"KestrinZel2.dll") != nullptr;
+  unlock(0, cookie);
+  EXPECT_NE(nullptr, nav);
+  EXPECT_TRUE(mappedWhileLocked);
+  // The thread starts, finds its stop and lets go of the library.
+  for (int i = 0; i < 3000 && GetModuleHandleW(L"KestrinZel2.dll"); ++i) Sleep(1);
+  EXPECT_EQ(nullptr, GetModuleHandleW(L"KestrinZel2.dll"));
 }
 
 }  // namespace

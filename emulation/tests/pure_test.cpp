@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agility_defs.h"
@@ -96,8 +99,34 @@ TEST_F(DeviceEvents, NoCurrentDeviceNothingHappens) {
 }
 
 TEST_F(DeviceEvents, AHostThatDestroysItsHandleInOnActiveHearsNoMotionStart) {
-  host_.onActive = [] { SetCurrentDevice(nullptr); };  // what Destroy does first
+  // What Destroy does first; from within the callback it does not wait for it.
+  host_.onActive = [] { ClearCurrentDevice(); };
   Send(EventBallActive);
+  EXPECT_THAT(host_.calls, ElementsAre("active 1"));
+}
+
+// Events come on one host thread; a handle destroyed on another while its
+// host is being called waits for that call before the device goes.
+TEST_F(DeviceEvents, ADestroyOnAnotherThreadWaitsForTheCallbackUnderWay) {
+  std::atomic<int> inside{0}, release{0}, cleared{0};
+  host_.onActive = [&] {
+    inside = 1;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  std::thread events([&] { Send(EventBallActive); });
+  while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::thread destroyer([&] {
+    ClearCurrentDevice();
+    cleared = 1;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(0, cleared.load());  // still waiting for OnActive
+  release = 1;
+  events.join();
+  destroyer.join();
+  EXPECT_EQ(1, cleared.load());
+  EXPECT_EQ(nullptr, CurrentDevice());
+  // The host heard no more of the device once its destroy had begun.
   EXPECT_THAT(host_.calls, ElementsAre("active 1"));
 }
 

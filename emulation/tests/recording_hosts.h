@@ -1,6 +1,7 @@
 // Hosts for the tests of KestrinZel2 that write down what the library calls
 // on them. No windows.h.
 #pragma once
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,7 +33,7 @@ class RecordingDeviceHost : public IDeviceHost {
 
   std::vector<std::string> calls;
   std::vector<std::thread::id> threads;
-  void (*onActive)() = nullptr;  // run inside OnActive
+  std::function<void()> onActive;  // run inside OnActive
 
  private:
   static std::string S(unsigned long v) { return std::to_string(v); }

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "dbwin_monitor.h"
+#include "import_hook.h"
 #include "navigation_handle.h"
 #include "pump.h"
 #include "recording_hosts.h"
@@ -221,6 +225,136 @@ TEST(NavigationHandles, AHandleWithoutItsObjectAnswersZeroAndDoesNothing) {
   SetNavigationMode(nullptr, 5);
   StartNavigationTimer(nullptr, 0, 0);
   DestroyNavigationHandle(nullptr);
+}
+
+// A host thread other than the one that made the handle destroys it while
+// the handle's OnTimer runs on its own thread: the destroy waits for that
+// call (the host may free itself right after Destroy), and the object goes
+// on its own thread once its window has closed.
+TEST(NavigationHandles, DestroyedOnAnotherThreadWaitsForAnOnTimerUnderWay) {
+  struct Context {
+    std::atomic<int> inside{0}, destroyed{0}, destroyedDuringOnTimer{0};
+  } context;
+  RecordingNavigationHost host;
+  host.context = &context;
+  host.onTimer = [](RecordingNavigationHost* h) {
+    auto* c = static_cast<Context*>(h->context);
+    c->inside = 1;
+    Sleep(300);  // the destroyer calls Destroy meanwhile
+    c->destroyedDuringOnTimer = c->destroyed.load();
+  };
+  NavigationHandle* handle = CreateNavigationHandle(&host);
+  ASSERT_NE(nullptr, handle->object->m_pHelper);
+  const HWND window = handle->object->m_pHelper->m_hWnd;
+  std::thread destroyer([&] {
+    while (!context.inside) Sleep(1);
+    DestroyNavigationHandle(handle);
+    context.destroyed = 1;
+  });
+  StartNavigationTimer(handle, CurrentTic16(), 1);
+  ASSERT_TRUE(PumpUntil([&] { return context.destroyed.load() != 0; }, 3000));
+  destroyer.join();
+  EXPECT_EQ(0, context.destroyedDuringOnTimer.load());
+  EXPECT_EQ(1u, host.timerThreads.size());
+  // The close reaches the window on this thread, which frees the object.
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 2000));
+  EXPECT_EQ(nullptr, IdleHook());
+  EXPECT_EQ(nullptr, CurrentDetector());
+}
+
+// Destroyed on another thread while an expiry waits in the window's queue:
+// the host hears nothing after Destroy has returned, and a handle made
+// afterwards keeps its hook and detector when the old object finally goes.
+TEST(NavigationHandles, DestroyedOnAnotherThreadNoExpiryComesAfter) {
+  RecordingNavigationHost host, next;
+  NavigationHandle* handle = CreateNavigationHandle(&host);
+  ASSERT_NE(nullptr, handle->object->m_pHelper);
+  CTimerHelper* helper = handle->object->m_pHelper;
+  const HWND window = helper->m_hWnd;
+  StartNavigationTimer(handle, CurrentTic16(), 1);
+  for (int i = 0; i < 2000 && helper->ExpiryCount() == 0; ++i) Sleep(1);  // posted, not pumped
+  ASSERT_EQ(1, helper->ExpiryCount());
+  std::thread([&] { DestroyNavigationHandle(handle); }).join();
+  NavigationHandle* later = CreateNavigationHandle(&next);
+  const HHOOK hook = IdleHook();
+  ASSERT_NE(nullptr, hook);
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 2000));
+  EXPECT_TRUE(host.timerThreads.empty());
+  EXPECT_EQ(hook, IdleHook());
+  EXPECT_EQ(later->object, static_cast<CAgilityPrivate<double>::CPrivate2*>(CurrentDetector()));
+  DestroyNavigationHandle(later);
+}
+
+// A handle whose OnTimer destroys it: the object goes once the call is over.
+TEST(NavigationHandles, DestroyedFromItsOwnOnTimer) {
+  RecordingNavigationHost host;
+  NavigationHandle* handle = CreateNavigationHandle(&host);
+  host.context = &handle;
+  host.onTimer = [](RecordingNavigationHost* h) {
+    DestroyNavigationHandle(*static_cast<NavigationHandle**>(h->context));
+  };
+  const HWND window = handle->object->m_pHelper->m_hWnd;
+  StartNavigationTimer(handle, CurrentTic16(), 1);
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 2000));
+  EXPECT_EQ(1u, host.timerThreads.size());
+  EXPECT_EQ(nullptr, IdleHook());
+}
+
+// The timer's window class or window cannot be made: a debug line says so,
+// the handle has no timer (StartTimer does nothing, no worker runs), and the
+// class registration is tried again by the next handle, whose timer works.
+ATOM WINAPI FailingRegisterClassExW(const WNDCLASSEXW*) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return 0;
+}
+HWND WINAPI FailingCreateWindowExW(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU,
+                                   HINSTANCE, LPVOID) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+TEST(NavigationHandles, ATimerWindowThatCannotBeMadeIsSeenAndTriedAgain) {
+  struct Case {
+    const char* function;
+    void* replacement;
+    const char* line;
+  } cases[] = {
+      {"RegisterClassExW", reinterpret_cast<void*>(&FailingRegisterClassExW),
+       "[KestrinZel2] RegisterClassExW() failed: <8> "},
+      {"CreateWindowExW", reinterpret_cast<void*>(&FailingCreateWindowExW),
+       "[KestrinZel2] CreateWindowExW() failed: <8> "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    DebugMonitor monitor;
+    ASSERT_TRUE(monitor.Start());
+    RecordingNavigationHost host;
+    NavigationHandle* failed = nullptr;
+    {
+      ImportHook hook(GetModuleHandleW(nullptr), "user32.dll", c.function, c.replacement);
+      ASSERT_TRUE(hook.installed());
+      failed = CreateNavigationHandle(&host);
+    }
+    ASSERT_NE(nullptr, failed);
+    ASSERT_NE(nullptr, failed->object);
+    EXPECT_EQ(nullptr, failed->object->m_pHelper);  // no window, no worker
+    StartNavigationTimer(failed, CurrentTic16(), 1);
+    ASSERT_TRUE(monitor.WaitForText("[KestrinZel2] ", 2000));
+    monitor.Stop();
+    const std::vector<std::string> lines = monitor.TextsFrom(GetCurrentProcessId());
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(0u, lines[0].find(c.line)) << lines[0];
+    EXPECT_EQ('\n', lines[0].back());
+
+    NavigationHandle* next = CreateNavigationHandle(&host);
+    ASSERT_NE(nullptr, next->object->m_pHelper);
+    StartNavigationTimer(next, CurrentTic16(), 1);
+    EXPECT_TRUE(PumpUntil([&] { return host.timerThreads.size() == 1; }, 2000));
+    PumpFor(30);
+    EXPECT_EQ(1u, host.timerThreads.size());  // the failed handle's StartTimer did nothing
+    DestroyNavigationHandle(next);
+    DestroyNavigationHandle(failed);
+  }
 }
 
 }  // namespace

@@ -25,7 +25,11 @@ CIdleDetect::CIdleDetect() {
     UnhookWindowsHookEx(hook);
 }
 
-CIdleDetect::~CIdleDetect() {
+CIdleDetect::~CIdleDetect() { StopIdleDetection(); }
+
+void CIdleDetect::StopIdleDetection() {
+  if (m_Stopped) return;
+  m_Stopped = true;
   __atomic_store_n(&g_CurrentDetector, static_cast<CIdleDetect*>(nullptr), __ATOMIC_RELEASE);
   if (HHOOK hook = __atomic_exchange_n(&g_Hook, static_cast<HHOOK>(nullptr), __ATOMIC_ACQ_REL))
     UnhookWindowsHookEx(hook);

@@ -17,10 +17,18 @@
 class CIdleDetect {
  public:
   virtual void OnIdle() = 0;
+  // Ends this detector's part at once (clears the current detector, removes
+  // the hook), on any thread; the destructor then does nothing more. A
+  // navigation object freed later than its Destroy (its window on another
+  // thread) must not clear a detector or hook made after it.
+  void StopIdleDetection();
 
  protected:
   CIdleDetect();
   ~CIdleDetect();
+
+ private:
+  bool m_Stopped = false;
 };
 
 // The process's hook, null when none is installed.

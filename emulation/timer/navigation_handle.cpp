@@ -12,6 +12,13 @@ void CAgilityPrivate<T>::CPrivate2::OnTimer() {
   if (m_Owner && m_Owner->host) m_Owner->host->OnTimer();
 }
 
+template <typename T>
+void CAgilityPrivate<T>::CPrivate2::OnWindowGone() {
+  NavigationHandle* handle = m_Owner;
+  delete this;
+  delete handle;
+}
+
 template class CAgilityPrivate<double>;
 
 NavigationHandle* CreateNavigationHandle(INavigationHost* host) {
@@ -24,8 +31,19 @@ NavigationHandle* CreateNavigationHandle(INavigationHost* host) {
 
 void DestroyNavigationHandle(NavigationHandle* handle) {
   if (!handle) return;
+  CAgilityPrivate<double>::CPrivate2* object = handle->object;
+  if (object && object->m_pHelper && !object->m_pHelper->CanGoNow()) {
+    // The timer's window belongs to another thread (or this thread is in the
+    // object's own OnTimer): the worker and the idle detector end now, and
+    // the window's thread frees the object and the handle once the window
+    // has closed; no OnTimer reaches the host after this call returns.
+    object->m_pHelper->Stop();
+    object->StopIdleDetection();
+    object->m_pHelper->Retire();
+    return;
+  }
   // The timer first (its worker and window), then the idle detector.
-  delete handle->object;
+  delete object;
   delete handle;
 }
 

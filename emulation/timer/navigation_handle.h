@@ -20,6 +20,8 @@ class CAgilityPrivate {
     explicit CPrivate2(NavigationHandle* owner) : m_Owner(owner), m_Mode(0) {}
     void OnIdle() override;
     void OnTimer() override;
+    // Retired, its window gone: the object and its handle are freed.
+    void OnWindowGone() override;
 
     NavigationHandle* m_Owner;  // its host receives the notices
     unsigned short m_Mode;

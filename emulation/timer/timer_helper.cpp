@@ -1,5 +1,7 @@
 #include "timer_helper.h"
 
+#include <stdio.h>
+
 #include <new>
 
 #include "tic_clock.h"
@@ -23,25 +25,86 @@ void TimerLoop(TimerShared* shared) {
   }
 }
 
+// "[KestrinZel2] CALL() failed: <error> system text" on the debugger output.
+void ReportFailure(const char* call, DWORD error) {
+  char text[512] = "";
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text,
+                                sizeof text, nullptr);
+  while (length && (text[length - 1] == '\n' || text[length - 1] == '\r')) text[--length] = 0;
+  char line[640];
+  snprintf(line, sizeof line, "[KestrinZel2] %s() failed: <%lu> %s\n", call,
+           static_cast<unsigned long>(error), text);
+  OutputDebugStringA(line);
+}
+
+// The retired helpers whose windows have not closed yet.
+SRWLOCK g_RetiredLock = SRWLOCK_INIT;
+CTimerHelper* g_Retired = nullptr;
+
+void AddRetired(CTimerHelper* helper) {
+  AcquireSRWLockExclusive(&g_RetiredLock);
+  helper->m_NextRetired = g_Retired;
+  g_Retired = helper;
+  ReleaseSRWLockExclusive(&g_RetiredLock);
+}
+
+// True when helper was on the list (and is now off it): its taker frees it.
+bool TakeRetired(CTimerHelper* helper) {
+  AcquireSRWLockExclusive(&g_RetiredLock);
+  bool found = false;
+  for (CTimerHelper** link = &g_Retired; *link; link = &(*link)->m_NextRetired) {
+    if (*link == helper) {
+      *link = helper->m_NextRetired;
+      found = true;
+      break;
+    }
+  }
+  ReleaseSRWLockExclusive(&g_RetiredLock);
+  return found;
+}
+
 }  // namespace
 
 uint16_t CurrentTic16() { return static_cast<uint16_t>(ReadTicCount()); }
 
-CMyTimer::CMyTimer() : m_pHelper(new (std::nothrow) CTimerHelper(this)) {}
+CMyTimer::CMyTimer() : m_pHelper(new (std::nothrow) CTimerHelper(this)) {
+  // No timer without its window and worker: StartTimer then does nothing.
+  if (m_pHelper && !m_pHelper->Made()) {
+    delete m_pHelper;
+    m_pHelper = nullptr;
+  }
+}
 
 CMyTimer::~CMyTimer() { delete m_pHelper; }
 
 CTimerHelper::CTimerHelper(CMyTimer* owner)
     : m_Owner(owner), m_Shared(new (std::nothrow) TimerShared) {
-  Create(nullptr);
   if (!m_Shared) return;
+  if (!Create(nullptr)) {
+    // The class registration is tried again by the next helper.
+    const DWORD error = GetLastError();
+    const bool registered = __atomic_load_n(&GetWndClassInfo().m_atom, __ATOMIC_ACQUIRE) != 0;
+    ReportFailure(registered ? "CreateWindowExW" : "RegisterClassExW", error);
+    return;
+  }
   m_Shared->m_Window = m_hWnd;
   m_Shared->m_WakeEvent = CreateEventW(nullptr, TRUE /* manual reset */, FALSE, nullptr);
   // Without the event the worker could not wait: no worker, no expiries.
-  if (!m_Shared->m_WakeEvent) return;
+  if (!m_Shared->m_WakeEvent) {
+    ReportFailure("CreateEventW", GetLastError());
+    return;
+  }
+  // The worker's reference on the module, taken here: the new thread may not
+  // run before the host has let go of the library.
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                     reinterpret_cast<LPCWSTR>(&TimerThreadStart), &m_Shared->m_Module);
   m_Shared->m_References.fetch_add(1, std::memory_order_relaxed);  // the worker's
   m_Worker = CreateThread(nullptr, 0, TimerThreadStart, m_Shared, 0, nullptr);
   if (!m_Worker) {
+    ReportFailure("CreateThread", GetLastError());
+    if (m_Shared->m_Module) FreeLibrary(m_Shared->m_Module);
+    m_Shared->m_Module = nullptr;
     Release(m_Shared);
     return;
   }
@@ -49,26 +112,56 @@ CTimerHelper::CTimerHelper(CMyTimer* owner)
 }
 
 CTimerHelper::~CTimerHelper() {
-  if (m_Shared) {
-    m_Shared->m_Stop.store(1, std::memory_order_release);
-    if (m_Shared->m_WakeEvent) SetEvent(m_Shared->m_WakeEvent);
-    if (m_Worker) {
-      // A worker still running after this lets go of the shared block last.
-      WaitForSingleObject(m_Worker, 1000);
-      CloseHandle(m_Worker);
-    }
-    Release(m_Shared);
-  }
+  Stop();
+  if (m_Shared) Release(m_Shared);
   DestroyWindow();
 }
 
+void CTimerHelper::Stop() {
+  if (!m_Shared) return;
+  m_Shared->m_Stop.store(1, std::memory_order_release);
+  if (m_Shared->m_WakeEvent) SetEvent(m_Shared->m_WakeEvent);
+  if (HANDLE worker = m_Worker) {
+    m_Worker = nullptr;
+    // A worker still running after this lets go of the shared block last.
+    WaitForSingleObject(worker, 1000);
+    CloseHandle(worker);
+  }
+}
+
+bool CTimerHelper::CanGoNow() const {
+  return !m_hWnd || (GetWindowThreadProcessId(m_hWnd, nullptr) == GetCurrentThreadId() &&
+                     m_InFlight.load(std::memory_order_seq_cst) == 0);
+}
+
+void CTimerHelper::Retire() {
+  Stop();
+  m_Retired.store(1, std::memory_order_seq_cst);
+  HWND window = m_hWnd;
+  const bool ownThread = window && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+  // An OnTimer under way on the window's thread (which read the flag before
+  // it was set) ends before the owner goes; on that thread itself the call
+  // under way is the caller's own.
+  if (!ownThread) {
+    while (m_InFlight.load(std::memory_order_seq_cst) != 0) Sleep(1);
+  }
+  AddRetired(this);
+  // From here the window's thread may free this helper at any time.
+  if (window && PostMessageW(window, WM_CLOSE, 0, 0)) return;
+  // No window, or its thread has ended and the system destroyed it: nobody
+  // else will free the owner.
+  if (TakeRetired(this)) m_Owner->OnWindowGone();
+}
+
+void CTimerHelper::OnFinalMessage(HWND) {
+  // Retired, the owner goes with the window, on this thread.
+  if (m_Retired.load(std::memory_order_seq_cst) && TakeRetired(this)) m_Owner->OnWindowGone();
+}
+
 DWORD WINAPI CTimerHelper::TimerThreadStart(void* parameter) {
-  // A reference on the module that holds this code, for as long as the loop
-  // runs.
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                     reinterpret_cast<LPCWSTR>(&TimerThreadStart), &module);
   auto* shared = static_cast<TimerShared*>(parameter);
+  // The reference taken for this thread by the one that created it.
+  HMODULE module = shared->m_Module;
   TimerLoop(shared);
   Release(shared);
   if (module) FreeLibraryAndExitThread(module, 0);
@@ -95,7 +188,31 @@ LRESULT CTimerHelper::OnCommand(UINT, WPARAM wParam, LPARAM lParam, BOOL& handle
     return 0;
   }
   // A post whose count is no longer current (a later expiry came before it
-  // was handled) is dropped.
-  if (lParam == static_cast<LPARAM>(ExpiryCount()) && m_Owner) m_Owner->OnTimer();
+  // was handled) is dropped; so is every post once the helper is retired. A
+  // Retire on another thread that comes while OnTimer runs waits for it.
+  if (lParam != static_cast<LPARAM>(ExpiryCount()) || !m_Owner) return 0;
+  m_InFlight.fetch_add(1, std::memory_order_seq_cst);
+  if (!m_Retired.load(std::memory_order_seq_cst)) m_Owner->OnTimer();
+  m_InFlight.fetch_sub(1, std::memory_order_seq_cst);
   return 0;
+}
+
+void ReleaseRetiredHelpers() {
+  HWND left = nullptr;
+  for (;;) {
+    AcquireSRWLockExclusive(&g_RetiredLock);
+    CTimerHelper* helper = g_Retired;
+    if (helper) g_Retired = helper->m_NextRetired;
+    ReleaseSRWLockExclusive(&g_RetiredLock);
+    if (!helper) break;
+    if (HWND window = helper->m_hWnd) {
+      // The close posted to it is handled with the system's procedure.
+      SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW));
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      helper->m_hWnd = nullptr;
+      left = window;
+    }
+    helper->ReleaseOwner();
+  }
+  CTimerHelper::UnregisterWndClass(left);
 }

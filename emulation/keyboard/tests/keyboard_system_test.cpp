@@ -9,6 +9,7 @@
 #include <wchar.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "combo_examples.h"
@@ -58,13 +59,41 @@ TEST(KeyboardSystem, ExamplesOnTheSystemLayout) {
   }
 }
 
-TEST(KeyboardSystem, CharacterOutsideTheCodePageNamesNoKey) {
-  wchar_t buffer[kKeyComboTextChars] = L"Ctrl+\x0416";  // not in any Western code page
-  if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP();
-  KeyCombo combo = KeptCombo();
-  ParseKeyCombo(buffer, &combo);
-  EXPECT_EQ(combo.m_Flags, KeyCtrl);
-  EXPECT_EQ(std::wstring(buffer), L"Ctrl");
+// The text is read in the code page of the calling thread's locale, which a
+// host may set apart from the system's: U+0416 is byte 0xC6 in code page 1251
+// (the F key once reduced modulo 0x80) and in no Western code page at all.
+TEST(KeyboardSystem, TextIsReadInTheThreadsCodePage) {
+  if (GetACP() != 1252) GTEST_SKIP() << "system code page " << GetACP();
+  struct Case {
+    const char* name;
+    LCID locale;  // 0: the thread's own, left as it is
+    UINT codePage;
+    uint16_t flags;
+    const wchar_t* canonical;
+  } cases[] = {
+      {"the system's locale", 0, 1252, KeyCtrl, L"Ctrl"},
+      {"a Russian thread", MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT), 1251,
+       KeyCtrl | KeyScan, L"Ctrl+F"},
+      {"a Greek thread", MAKELCID(MAKELANGID(LANG_GREEK, SUBLANG_DEFAULT), SORT_DEFAULT), 1253,
+       KeyCtrl, L"Ctrl"},
+  };
+  for (const Case& c : cases) {
+    std::thread host([&] {
+      SCOPED_TRACE(c.name);
+      if (c.locale) {
+        ASSERT_TRUE(SetThreadLocale(c.locale));
+      }
+      CPINFOEXW info = {};
+      ASSERT_TRUE(GetCPInfoExW(CP_THREAD_ACP, 0, &info));
+      ASSERT_EQ(info.CodePage, c.codePage);
+      wchar_t buffer[kKeyComboTextChars] = L"Ctrl+\x0416";
+      KeyCombo combo = KeptCombo();
+      ParseKeyCombo(buffer, &combo);
+      EXPECT_EQ(combo.m_Flags, c.flags);
+      EXPECT_EQ(std::wstring(buffer), c.canonical);
+    });
+    host.join();
+  }
 }
 
 TEST(KeyboardSystem, EventsAsInput) {

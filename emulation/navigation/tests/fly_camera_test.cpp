@@ -210,4 +210,110 @@ TEST(NavFlyCamera, NonFiniteZoomChangesNothing) {
   }
 }
 
+// The turn is about the camera's own axes and in the sense of the rotation
+// vector: the camera's new rotation is the turn by the (scaled) vector, taken
+// in camera coordinates, followed by the old rotation. Here the field of view
+// is 35 degrees, so the vector is not scaled.
+TEST(NavFlyCamera, TurnIsAboutTheCamerasOwnAxes) {
+  const double P = 0.5, half = std::tan(kFieldOfViewReference) / P;
+  struct Case {
+    const char* name;
+    NavVec3 a;
+    NavMat33 start;
+    NavVec3 row0, row1;  // of the new rotation; NaN: from the rule below
+  } cases[] = {
+      {"about z", V(0, 0, 0.3), Ident(), V(std::cos(0.3), -std::sin(0.3), 0), V(NAN, 0, 0)},
+      {"about x", V(0.3, 0, 0), Ident(), V(1, 0, 0), V(0, std::cos(0.3), -std::sin(0.3))},
+      {"about y", V(0, -0.3, 0), Ident(), V(std::cos(0.3), 0, std::sin(-0.3)), V(0, 1, 0)},
+      {"turned camera, about z", V(0, 0, 0.3), Rotation(0.8, V(1, 0, 0)), V(NAN, 0, 0), V(NAN, 0, 0)},
+      {"turned camera, any axis", V(0.2, -0.1, 0.25), Rotation(1.1, V(1, 2, -1)), V(NAN, 0, 0),
+       V(NAN, 0, 0)},
+  };
+  for (const Case& c : cases) {
+    const NavVolume volume = Volume(half, half * 0.5, P);
+    NavSettings settings = Plain(2, -2.0);
+    NavMat43 camera = Frame(c.start, V(1, 2, 3));
+    NavDelta delta = Delta(0, 0, 1, c.a.x, c.a.y, c.a.z);
+    FlyCamera(&volume, &settings, &camera, &delta);
+    ASSERT_NEAR(delta.ax, c.a.x, 1e-15) << c.name;
+    // The turn as the test's own rotation: a positive angle about a turns
+    // the camera's rows clockwise about a.
+    const NavMat33 expected = Mul(Rotation(-Length(c.a), c.a), c.start);
+    EXPECT_TRUE(Near(camera.rotation, expected, 1e-12)) << c.name;
+    if (!std::isnan(c.row0.x)) {
+      EXPECT_TRUE(Near(RowOf(camera.rotation, 0), c.row0, 1e-12)) << c.name;
+    }
+    if (!std::isnan(c.row1.x)) {
+      EXPECT_TRUE(Near(RowOf(camera.rotation, 1), c.row1, 1e-12)) << c.name;
+    }
+    // The camera's own axis a, in world terms, is the same before and after.
+    EXPECT_TRUE(Near(Mul(c.a, camera.rotation), Mul(c.a, c.start), 1e-12)) << c.name;
+  }
+}
+
+// Upright turns a camera that is nearly level the least way: a camera
+// rolled a little comes back close to where it was, row 0 level.
+TEST(NavFlyCamera, UprightTakesTheNearestLevelCamera) {
+  struct Case {
+    const char* name;
+    NavMat33 start;
+  } cases[] = {
+      {"rolled a little", Rotation(0.05, V(0, 0, 1))},
+      {"upside down, rolled a little", Mul(Rotation(0.05, V(0, 0, 1)), Rotation(3.14159, V(0, 0, 1)))},
+      {"looking down, rolled a little", Mul(Rotation(0.05, V(0, 1, 0)), Rotation(-1.5, V(1, 0, 0)))},
+      {"looking up, rolled a little", Mul(Rotation(0.05, V(0, 1, 0)), Rotation(1.5, V(1, 0, 0)))},
+  };
+  for (const Case& c : cases) {
+    const NavVolume volume = Volume(1, 1, 0.5);
+    NavSettings settings = Plain(2, -2.0);
+    settings.upright = 1;
+    settings.upAxis = 1;
+    NavMat43 camera = Frame(c.start, V(0, 0, 0));
+    NavDelta delta = Delta(0, 0, 1);
+    FlyCamera(&volume, &settings, &camera, &delta);
+    EXPECT_NEAR(camera.rotation.m[0][1], 0.0, 1e-15) << c.name;
+    EXPECT_TRUE(Near(camera.rotation, c.start, 0.06)) << c.name;
+    EXPECT_NEAR(Determinant(camera.rotation), 1.0, 1e-12) << c.name;
+  }
+}
+
+// Every record the step writes stays finite for every zoom factor a reading
+// can give (2^(tz*dt), |tz*dt| up to about 1342) and for a host's own from
+// the smallest to the largest doubles, at any pivot distance: a step that
+// would overflow changes nothing.
+TEST(NavFlyCamera, EveryRecordStaysFiniteForEveryZoom) {
+  const double P = 0.5, E = 2.0;
+  const double zooms[] = {0.0,   1e-305, std::exp2(-1023.5), 1e-20, 1e20, 1e300,
+                          1e305, std::exp2(1013), std::exp2(1023.5), 1e308, 1.7e308};
+  const double depths[] = {E - 1e6, -3.0, E - 1.0, E};
+  for (double zoom : zooms)
+    for (double depth : depths)
+      for (int rules = 0; rules < 4; ++rules) {
+        const NavVolume volume = Volume(1e4, 0.5, P, 0.1, -0.1);
+        NavSettings settings = Plain(2, depth, V(1, 2, 3));
+        settings.zoomAlongRay = rules & 1;
+        settings.twistAboutRay = settings.upright = (rules >> 1) & 1;
+        NavMat43 camera = Frame(Rotation(0.4, V(1, 1, 0)), V(1, 2, 3));
+        NavDelta delta = Delta(0.1, 0.2, zoom, 0.1, 0.2, 0.3);
+        FlyCamera(&volume, &settings, &camera, &delta);
+        SCOPED_TRACE(testing::Message() << "zoom " << zoom << ", depth " << depth << ", rules "
+                                        << rules);
+        ASSERT_TRUE(Finite(camera.rotation) && Finite(camera.translation));
+        ASSERT_TRUE(Finite(settings.pivot));
+        ASSERT_TRUE(std::isfinite(delta.ax) && std::isfinite(delta.ay) && std::isfinite(delta.az));
+      }
+  // The reported case: a zoom of 1e308 leaves everything as it was.
+  const NavVolume volume = Volume(1, 1, P);
+  NavSettings settings = Plain(2, -3.0, V(1, 2, 3));
+  NavMat43 camera = Frame(Rotation(0.4, V(1, 1, 0)), V(1, 2, 3));
+  NavDelta delta = Delta(0.1, 0.2, 1e308, 0.1, 0.2, 0.3);
+  const NavSettings settingsBefore = settings;
+  const NavMat43 cameraBefore = camera;
+  const NavDelta deltaBefore = delta;
+  FlyCamera(&volume, &settings, &camera, &delta);
+  EXPECT_TRUE(SameBytes(camera, cameraBefore));
+  EXPECT_TRUE(SameBytes(settings, settingsBefore));
+  EXPECT_TRUE(SameBytes(delta, deltaBefore));
+}
+
 }  // namespace

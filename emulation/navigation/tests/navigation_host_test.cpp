@@ -137,24 +137,72 @@ TEST_F(NavHost, StepCallsBackOnTheCallingThread) {
   for (const std::thread::id& id : host.threads) EXPECT_EQ(id, stepper);
 }
 
-// The values the host may set are only stored: navigation results stay the same.
-TEST_F(NavHost, EpsilonAndLimitsDoNotChangeNavigation) {
-  NavSettings settings = Plain(1, -2.0);
-  settings.fence = settings.upright = 1;
+// What every navigation slot makes of one set of records: Step (slot 4) of
+// a scene and of a fly view, SnapOrientation (3), ObjectControl (11) and
+// FlyCamera (12).
+struct SlotResults {
+  NavView scene, fly, snapped;
+  NavVolume volume;
+  NavSettings objectSettings, flySettings;
+  NavXform object;
+  NavMat43 camera;
+  NavDelta flyDelta;
+};
+
+SlotResults RunEverySlot(IAgilityPrivate<double>* agility) {
+  SlotResults r;
+  std::memset(&r, 0, sizeof r);
   const NavView view = View(2);
   const NavMotion motion = Motion(0.3, -0.2, 0.5, 0.4, -0.5, 0.6, 0.05);
-  const Pair before = StepBoth(Agility(), settings, view, motion);
+  NavSettings settings = Plain(1, -2.0);
+  settings.fence = settings.upright = 1;
+  r.scene = StepBoth(agility, settings, view, motion).viaDll.views.at(0);
+  settings.kind = 2;
+  r.fly = StepBoth(agility, settings, view, motion).viaDll.views.at(0);
+
+  r.snapped = view;
+  const NavVec3 point = V(1, -1, 2);
+  agility->SnapOrientation(&point, &r.snapped.volume);
+
+  const NavDelta delta = Delta(0.1, -0.05, 1.5, 0.2, 0.3, 0.4);
+  r.volume = Volume(1, 0.75, 0.0, 0.1, 0.1);
+  r.objectSettings = Plain(1, -2.0);
+  r.objectSettings.upright = r.objectSettings.fence = 1;
+  r.object = Xform(1.5, Rotation(0.2, V(1, 0, 0)), V(0, 0, -4));
+  const NavMat43 camera = Frame(Rotation(0.6, V(1, -2, 1)), V(1, 2, 3));
+  agility->ObjectControl(&r.volume, &r.objectSettings, &r.object, nullptr, &camera, &delta);
+
+  NavVolume flyVolume = Volume(1, 0.75, 0.5, 0.1, 0.1);
+  r.flySettings = Plain(2, -2.0);
+  r.flySettings.twistAboutRay = r.flySettings.zoomAlongRay = r.flySettings.upright = 1;
+  r.camera = camera;
+  r.flyDelta = delta;
+  agility->FlyCamera(&flyVolume, &r.flySettings, &r.camera, &r.flyDelta);
+  return r;
+}
+
+// The values the host may set are only stored: what every navigation slot
+// makes of the same records stays the same, bit for bit.
+TEST_F(NavHost, EpsilonAndLimitsDoNotChangeNavigation) {
+  const SlotResults before = RunEverySlot(Agility());
   const double epsilon = Agility()->GetEpsilon(), large = Agility()->GetLargeLimit(),
                small = Agility()->GetSmallLimit();
   Agility()->SetEpsilon(0.5);
   Agility()->SetLargeLimit(1.0);
   Agility()->SetSmallLimit(0.25);
-  const Pair after = StepBoth(Agility(), settings, view, motion);
+  const SlotResults after = RunEverySlot(Agility());
   Agility()->SetEpsilon(epsilon);
   Agility()->SetLargeLimit(large);
   Agility()->SetSmallLimit(small);
-  ASSERT_EQ(after.viaDll.views.size(), 1u);
-  EXPECT_TRUE(SameBytes(after.viaDll.views[0], before.viaDll.views[0]));
+  EXPECT_TRUE(SameBytes(after.scene, before.scene));
+  EXPECT_TRUE(SameBytes(after.fly, before.fly));
+  EXPECT_TRUE(SameBytes(after.snapped, before.snapped));
+  EXPECT_TRUE(SameBytes(after.volume, before.volume));
+  EXPECT_TRUE(SameBytes(after.objectSettings, before.objectSettings));
+  EXPECT_TRUE(SameBytes(after.object, before.object));
+  EXPECT_TRUE(SameBytes(after.flySettings, before.flySettings));
+  EXPECT_TRUE(SameBytes(after.camera, before.camera));
+  EXPECT_TRUE(SameBytes(after.flyDelta, before.flyDelta));
 }
 
 // Slot 11 works on a copy of the host's delta; slot 12 passes the delta

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "nav_constants.h"
+#include "nav_math.h"
 #include "nav_test_util.h"
 #include "navigation.h"
 
@@ -389,6 +390,15 @@ TEST(NavObjectControl, ZoomAndTwistFollowTheRayThroughThePivot) {
   const NavDelta twist = Delta(0, 0, 1, 0, 0, 0.4);
   EXPECT_TRUE(Near(run(0, 1, twist, onRay), onRay, 1e-12));
   EXPECT_FALSE(Near(run(0, 0, twist, onRay), onRay, 1e-3));
+  // Tilted onto the ray, the twist keeps its angle: the object turns by 0.4
+  // either way (its rotation's rows from the images of the unit points).
+  const NavVec3 origin = run(0, 1, twist, V(0, 0, 0));
+  double trace = 0;
+  for (int i = 0; i < 3; ++i) {
+    const NavVec3 unit = V(i == 0, i == 1, i == 2);
+    trace += Dot(run(0, 1, twist, unit) - origin, unit);
+  }
+  EXPECT_NEAR(trace, 1.0 + 2.0 * std::cos(0.4), 1e-12);
 }
 
 TEST(NavObjectControl, RayRulesHoldOnlyWhileThePivotIsInsideTheWindow) {
@@ -443,6 +453,191 @@ TEST(NavObjectControl, StepThatWouldDivideByZeroChangesNothing) {
       EXPECT_TRUE(SameBytes(object, objectBefore)) << c.name << ", kind " << kind;
     }
   }
+}
+
+// Make upright turns a frame that is nearly upright the least way: row 0
+// comes perpendicular to up, one row is kept (row 1 when row 2 is the one
+// most aligned with up, else row 2), and the frame stays close to where it
+// was, whichever row is the aligned one and whichever way it points.
+TEST(NavMakeUpright, NearlyUprightFrameTurnsTheLeastWay) {
+  const NavVec3 up = V(0, 1, 0);
+  struct Case {
+    const char* name;
+    NavMat33 upright;  // an upright frame
+    NavVec3 tiltAxis;  // tilted by 0.05 about this
+  } cases[] = {
+      {"row 1 up, tilted about x", Ident(), V(1, 0, 0)},
+      {"row 1 up, tilted about z", Ident(), V(0, 0, 1)},
+      {"row 1 down, tilted about x", Mat(V(1, 0, 0), V(0, -1, 0), V(0, 0, -1)), V(1, 0, 0)},
+      {"row 1 down, tilted about z", Mat(V(1, 0, 0), V(0, -1, 0), V(0, 0, -1)), V(0, 0, 1)},
+      // Row 2 is then more aligned with up than row 0, but row 1 most.
+      {"row 1 up, tilted about x and z", Ident(), V(1, 0, 0.5)},
+      {"row 1 down, tilted about x and z", Mat(V(1, 0, 0), V(0, -1, 0), V(0, 0, -1)), V(1, 0, 0.5)},
+      {"row 2 up, tilted about x", Mat(V(1, 0, 0), V(0, 0, -1), V(0, 1, 0)), V(1, 0, 0)},
+      {"row 2 up, tilted about y", Mat(V(1, 0, 0), V(0, 0, -1), V(0, 1, 0)), V(0, 1, 0)},
+      {"row 2 down, tilted about x", Mat(V(1, 0, 0), V(0, 0, 1), V(0, -1, 0)), V(1, 0, 0)},
+      {"row 2 down, tilted about y", Mat(V(1, 0, 0), V(0, 0, 1), V(0, -1, 0)), V(0, 1, 0)},
+  };
+  for (const Case& c : cases) {
+    const NavMat33 tilted = Mul(Rotation(0.05, c.tiltAxis), c.upright);
+    const int kept = std::fabs(Dot(RowOf(tilted, 2), up)) > std::fabs(Dot(RowOf(tilted, 1), up)) ? 1 : 2;
+    NavMat33 m = tilted;
+    KestrinNav::MakeUpright(m, up);
+    EXPECT_NEAR(Dot(RowOf(m, 0), up), 0.0, 1e-15) << c.name;
+    EXPECT_LT(OrthonormalError(m), 1e-12) << c.name;
+    EXPECT_NEAR(Determinant(m), 1.0, 1e-12) << c.name;
+    EXPECT_TRUE(SameBytes(RowOf(m, kept), RowOf(tilted, kept))) << c.name;
+    EXPECT_TRUE(Near(m, tilted, 0.06)) << c.name;
+  }
+}
+
+// noRotation turns the upright rule off: a tilted object stays tilted.
+TEST(NavObjectControl, NoRotationLeavesATiltedObjectAsItIs) {
+  struct Case {
+    uint32_t noRotation;
+    bool levelled;
+  } cases[] = {{0, true}, {1, false}};
+  const NavMat33 tilted = Rotation(0.3, V(0, 0, 1));
+  for (const Case& c : cases) {
+    NavVolume volume = Volume(1, 1, 0.5);
+    NavSettings settings = Plain(0, 0, V(0, 0, 0));
+    settings.upright = 1;
+    settings.upAxis = 1;
+    settings.noRotation = c.noRotation;
+    NavXform object = Xform(1, tilted, V(0, 0, -2));
+    const NavDelta zero = Delta(0, 0, 1);
+    ObjectControl(&volume, &settings, &object, nullptr, nullptr, &zero);
+    EXPECT_EQ(std::fabs(object.rotation.m[0][1]) < 1e-15, c.levelled) << c.noRotation;
+    if (!c.levelled) {
+      EXPECT_TRUE(SameBytes(object.rotation, tilted));
+    }
+  }
+}
+
+// The fence holds the pivot at its new depth: after a zoom (which moves it
+// along the view axis) and with slanted windows; a window without height
+// still pulls the pivot to its middle in y (there is no order test for y).
+TEST(NavObjectControl, FenceHoldsThePivotAtItsNewDepth) {
+  struct Case {
+    const char* name;
+    double w, h, perspective, slopeX, slopeY, zoom;
+    NavVec3 pivot;
+    double windowX, windowY;  // where it ends, in window coordinates; NaN: as it was
+  } cases[] = {
+      {"right, zoom in", 1.0, 0.5, 0.5, 0.0, 0.0, 2.0, V(5, 0, -2), 1.0, 0.0},
+      {"left, zoom out", 1.0, 0.5, 0.5, 0.0, 0.0, 0.5, V(-5, 0, -2), -1.0, 0.0},
+      {"top, zoom in", 1.0, 0.5, 0.5, 0.0, 0.0, 1.5, V(0, 5, -2), 0.0, 0.5},
+      {"bottom, slanted", 1.0, 0.5, 0.5, 0.2, -0.1, 1.25, V(0, -5, -2), NAN, -0.5},
+      {"right, slanted", 1.0, 0.5, 0.5, 0.2, -0.1, 0.8, V(5, 0, -2), 1.0, NAN},
+      {"top, slanted, orthographic", 1.0, 0.5, 0.0, 0.3, -0.2, 1.0, V(0, 5, -2), NAN, 0.5},
+      {"no height", 1.0, 0.0, 0.5, 0.0, 0.1, 1.0, V(0.2, 5, -2), NAN, 0.0},
+  };
+  for (const Case& c : cases) {
+    NavVolume volume = Volume(c.w, c.h, c.perspective, c.slopeX, c.slopeY);
+    NavSettings settings = Plain(0, 0, c.pivot);
+    settings.fence = 1;
+    NavXform object = Xform(1, Ident(), V(0, 0, 0));
+    const NavDelta delta = Delta(0, 0, c.zoom);
+    ObjectControl(&volume, &settings, &object, nullptr, nullptr, &delta);
+    const NavVec3 n = ToOuter(object, settings.pivot);
+    const double E = c.perspective > 0 ? 1.0 / c.perspective : 0.0;
+    const double depth = c.perspective > 0 ? c.pivot.z + (1.0 - 1.0 / c.zoom) * (E - c.pivot.z)
+                                           : c.pivot.z;
+    EXPECT_NEAR(n.z, depth, 1e-12) << c.name;
+    const double m = 1.0 - c.perspective * n.z;
+    const double wx = (n.x - c.slopeX * n.z) / m, wy = (n.y - c.slopeY * n.z) / m;
+    // Where the case names no window coordinate, that coordinate is kept.
+    EXPECT_NEAR(std::isnan(c.windowX) ? n.x : wx, std::isnan(c.windowX) ? c.pivot.x : c.windowX,
+                1e-12)
+        << c.name;
+    EXPECT_NEAR(std::isnan(c.windowY) ? n.y : wy, std::isnan(c.windowY) ? c.pivot.y : c.windowY,
+                1e-12)
+        << c.name;
+  }
+}
+
+// The dragged pivot follows the pan on the screen whatever the camera and
+// the parent are: it moves in view space by the step's translation (here
+// frames turned about the view axis, so the drag stays in the object's x-y
+// plane).
+TEST(NavObjectControl, PivotDragFollowsThePanThroughCameraAndParent) {
+  struct Case {
+    const char* name;
+    bool camera, parent;
+    double objectTurn;
+  } cases[] = {
+      {"neither", false, false, 0.0},
+      {"a turned object", false, false, 0.9},
+      {"a camera", true, false, 0.0},
+      {"a parent", false, true, 0.0},
+      {"camera, parent and a turned object", true, true, -0.4},
+  };
+  const double P = 0.5, dx = 0.1, dy = -0.05;
+  const NavVec3 pivotView = V(0, 0, -2);
+  for (const Case& c : cases) {
+    const NavMat43 camera = Frame(Rotation(0.7, V(0, 0, 1)), V(1, -2, 3));
+    const NavXform parent = Xform(1, Rotation(-1.2, V(0, 0, 1)), V(-3, 1, 2));
+    const NavMat43* cam = c.camera ? &camera : nullptr;
+    const NavXform* par = c.parent ? &parent : nullptr;
+    // The object's origin, the pivot, at pivotView.
+    const NavVec3 world = cam ? Mul(pivotView, cam->rotation) + cam->translation : pivotView;
+    const NavVec3 inParent = par ? Mul(par->rotation, world - par->translation) : world;
+    NavXform object = Xform(1, Rotation(c.objectTurn, V(0, 0, 1)), inParent);
+    NavVolume volume = Volume(1, 1, P);
+    NavSettings settings = Plain(0, 0, V(0, 0, 0));
+    settings.noZoom = 1;
+    const NavDelta delta = Delta(dx, dy, 1);
+    ObjectControl(&volume, &settings, &object, par, cam, &delta);
+    NavVec3 moved = ToOuter(object, settings.pivot);
+    if (par) moved = ToOuter(*par, moved);
+    moved = WorldToView(cam, moved);
+    const double k = (1.0 / P - pivotView.z) * P * 2.0;
+    EXPECT_TRUE(Near(moved, pivotView + V(dx * k, dy * k, 0), 1e-12)) << c.name;
+  }
+}
+
+// Every record the step writes stays finite for every reading the device can
+// give (a zoom factor 2^(tz*dt) with |tz*dt| up to about 1342) and for a
+// host's own zoom factors from the smallest to the largest doubles, at any
+// pivot distance: a step that would overflow changes nothing.
+TEST(NavObjectControl, EveryRecordStaysFiniteForEveryZoom) {
+  const double P = 0.5, E = 2.0;
+  const double zooms[] = {1e-305, std::exp2(-1023.5), std::exp2(-1013), 1e-300, 1e-20,
+                          1e20,   1e300, std::exp2(1013), std::exp2(1023.5), 1e305, 1.7e308};
+  const double depths[] = {E - 1e6, E - 2e6, -3.0, E - 1.0, E - 1e-7};
+  for (double zoom : zooms)
+    for (double depth : depths)
+      for (uint32_t kind : {0u, 1u})
+        for (double perspective : {P, 0.0})
+          for (int rules = 0; rules < 8; ++rules) {
+            NavVolume volume = Volume(1e4, 0.5, perspective, 0.1, -0.1);
+            NavSettings settings = Plain(kind, depth, V(0.1, 0.2, depth));
+            settings.fence = rules & 1;
+            settings.upright = (rules >> 1) & 1;
+            settings.zoomAlongRay = settings.twistAboutRay = (rules >> 2) & 1;
+            NavXform object = Xform(1, Rotation(0.3, V(1, 0, 0)), V(1, 2, -3));
+            const NavDelta delta = Delta(0.1, 0.1, zoom, 0.2, 0.1, 0.3);
+            ObjectControl(&volume, &settings, &object, nullptr, nullptr, &delta);
+            SCOPED_TRACE(testing::Message() << "zoom " << zoom << ", depth " << depth << ", kind "
+                                            << kind << ", perspective " << perspective
+                                            << ", rules " << rules);
+            ASSERT_TRUE(std::isfinite(volume.halfWidth) && std::isfinite(volume.halfHeight));
+            ASSERT_TRUE(Finite(settings.pivot) && std::isfinite(settings.pivotDepth));
+            ASSERT_TRUE(Finite(object.rotation) && Finite(object.translation));
+          }
+  // The reported case: the far limit and the smallest zoom leave everything
+  // as it was.
+  NavVolume volume = Volume(1, 1, P);
+  NavSettings settings = Plain(1, E - 1e6);
+  NavXform object = Xform(1, Ident(), V(0, 0, 0));
+  const NavVolume volumeBefore = volume;
+  const NavSettings settingsBefore = settings;
+  const NavXform objectBefore = object;
+  const NavDelta delta = Delta(0, 0, 1e-305);
+  ObjectControl(&volume, &settings, &object, nullptr, nullptr, &delta);
+  EXPECT_TRUE(SameBytes(volume, volumeBefore));
+  EXPECT_TRUE(SameBytes(settings, settingsBefore));
+  EXPECT_TRUE(SameBytes(object, objectBefore));
 }
 
 }  // namespace

@@ -412,4 +412,79 @@ TEST(NavStep, PivotChangedExactlyWhenTheBytesDiffer) {
   EXPECT_GT(quietCount, 300);
 }
 
+// The scroll hat pans as the ball's translation does, in every kind of view:
+// a reading with scroll (sx, sy) steps as one with (tx + sx, ty + sy) and no
+// scroll.
+TEST(NavStep, ScrollHatAddsToTheTranslation) {
+  const NavView view3D = View3D(Volume(1, 0.75, 0.5, 0.1, -0.05),
+                                Frame(Rotation(0.7, V(1, -1, 2)), V(1, 2, 3)));
+  struct Case {
+    const char* name;
+    uint32_t viewKind, settingsKind;
+  } cases[] = {{"2D", 1, 1}, {"scene, view-axis pivot", 2, 1}, {"scene, object pivot", 2, 0},
+               {"fly", 2, 2}};
+  for (const Case& c : cases) {
+    NavView view = c.viewKind == 1 ? View2D(2, 1, 3, 4) : view3D;
+    const NavSettings settings = Plain(c.settingsKind, -2.0, V(0.1, 0.2, -1.5));
+    const double tx = 0.25, ty = -0.5, sx = 0.125, sy = 0.375;
+    Host withScroll(settings), without(settings), still(settings);
+    NavMotion a = Motion(tx, ty, 0.5, 0.1, 0.2, 0.3, sx, sy);
+    NavMotion b = Motion(tx + sx, ty + sy, 0.5, 0.1, 0.2, 0.3);
+    NavMotion c0 = Motion(tx, ty, 0.5, 0.1, 0.2, 0.3);
+    Step(&withScroll, 0.1, &a, &view);
+    Step(&without, 0.1, &b, &view);
+    Step(&still, 0.1, &c0, &view);
+    ASSERT_EQ(withScroll.views.size(), 1u) << c.name;
+    EXPECT_TRUE(SameBytes(withScroll.views[0], without.views[0])) << c.name;
+    EXPECT_FALSE(SameBytes(withScroll.views[0], still.views[0])) << c.name;
+  }
+}
+
+// Every record that reaches the host stays finite for every reading the
+// device can give: counts up to 100 over up to 13.4 s give |tz * dt| up to
+// about 1342, at any pivot distance and in every kind of view.
+TEST(NavStep, EveryRecordStaysFiniteUpToTheLargestReading) {
+  const NavMat43 camera = Frame(Rotation(0.7, V(1, -1, 2)), V(1, 2, 3));
+  const double readings[] = {-1342, -1100, -1023.5, -1013, -600, 600, 1013, 1023.5, 1100, 1342};
+  const double depths[] = {2.0 - 1e6, -3.0, 1.5};
+  struct Kind {
+    const char* name;
+    uint32_t viewKind, settingsKind, invert;
+    double perspective, halfWidth;
+  } kinds[] = {
+      {"2D", 1, 1, 0, 0.5, 2.0},
+      {"2D, wide", 1, 1, 0, 0.5, 1e300},
+      {"scene, view-axis pivot", 2, 1, 0, 0.5, 1.0},
+      {"scene, object pivot", 2, 0, 0, 0.5, 1.0},
+      {"scene, orthographic", 2, 1, 0, 0.0, 1.0},
+      {"fly", 2, 2, 0, 0.5, 1.0},
+      {"fly, inverted", 2, 2, 1, 0.5, 1.0},
+  };
+  for (const Kind& k : kinds)
+    for (double reading : readings)
+      for (double depth : depths)
+        for (uint32_t rules : {0u, 1u}) {
+          NavView view = View3D(Volume(k.halfWidth, 0.75, k.perspective, 0.1, -0.05), camera);
+          view.kind = k.viewKind;
+          view.centreX = 3;
+          NavSettings settings = Plain(k.settingsKind, depth, V(0.1, 0.2, depth));
+          settings.invertCamera = k.invert;
+          settings.fence = settings.zoomAlongRay = settings.twistAboutRay = settings.upright = rules;
+          Host host(settings);
+          // A count of 100 is about 0.305 units; the seconds make the product.
+          const double tz = 100 * 25.0 / 8192.0, dt = reading / tz;
+          NavMotion motion = Motion(0.3, -0.2, tz, 0.5, -0.4, 0.3, 0.1, 0.1);
+          Step(&host, dt, &motion, &view);
+          SCOPED_TRACE(testing::Message() << k.name << ", tz*dt " << reading << ", depth " << depth
+                                          << ", rules " << rules);
+          ASSERT_EQ(host.views.size(), 1u);
+          ASSERT_TRUE(AllFinite(host.views[0]));
+          for (const Host::PivotBytes& p : host.pivots) {
+            double values[4];
+            std::memcpy(values, p.bytes, sizeof values);
+            for (double v : values) ASSERT_TRUE(std::isfinite(v));
+          }
+        }
+}
+
 }  // namespace
