@@ -1,9 +1,9 @@
 // KestrinSwapSpy.dll: loaded into a running program by KestrinSpyInject.exe
-// (testing/injection.h), it shows what the program's OpenGL child windows draw where Wine keeps it
-// from the screen (a child window's back buffer reaches its window under
-// Wine 8 with Xvfb only through glReadPixels). It hooks wglSwapLayerBuffers
-// and SwapBuffers in the program's import table; at every swap, before the
-// swap itself, it
+// (testing/injection.h), it shows what the program's OpenGL child windows
+// draw where Wine keeps it from the screen (a child window's back buffer
+// reaches its window under Wine 8 with Xvfb only through glReadPixels). It
+// hooks wglSwapLayerBuffers and SwapBuffers in the program's import table;
+// at every swap, before the swap itself, it
 //   - appends "<control id> <QueryPerformanceCounter> <frequency>" to
 //     swaps.log, and
 //   - unless KESTRIN_SWAP_SPY_FRAMES is 0, reads the back buffer of the
