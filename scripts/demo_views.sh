@@ -51,9 +51,11 @@ demo_views() {
   "${RUN[@]}" "$SIM_SERVICE" -i
   KESTRIN_SWAP_SPY_DIR="$(kestrin_winpath "$shots")" "${RUN[@]}" "$program" &
   local program_pid=$!
-  # The injector waits at most 30 s on its own; the outer bound is for a
-  # program that stops answering the calls that reach into it.
-  if timeout 90 "${RUN[@]}" \
+  # The program loads the spy itself inside its message loop; the injector
+  # waits at most 20 s for the window and 10 s for the spy's set-up, and
+  # nothing it calls waits on the program. The outer bound, a kill 10 s after
+  # it, is for a Wine that never ends it.
+  if timeout --kill-after=10 60 "${RUN[@]}" \
        "$BIN/testing/swap_spy/KestrinSpyInject.exe" "$title" \
        "$(kestrin_winpath "$BIN/testing/swap_spy/KestrinSwapSpy.dll")"; then
     echo "the swap spy is in the program; the views' frames go to $shots"
@@ -91,7 +93,10 @@ demo_views() {
   at 29; shoot_views buttons "buttons 0 and 4 held: the teapot back at its start, two tilted marks"
   wait "$sim_pid" 2>/dev/null || true
   sim_pid=""
+  # Asked to end, then killed when it has not after 10 s.
   kill "$program_pid" 2>/dev/null || true
+  for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$program_pid" 2>/dev/null || true
   wait "$program_pid" 2>/dev/null || true
   "${RUN[@]}" "$SIM_SERVICE" -u && echo "service removed"
   "${RUN[@]}" "$BIN/agent/KestrinElf.exe" -k && echo "the agent was asked to quit" || true

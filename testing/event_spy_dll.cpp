@@ -15,6 +15,9 @@ namespace {
 
 char g_LogPath[MAX_PATH + 32];
 ImportHook* g_Hook;  // kept for the life of the process: the DLL is never unloaded
+// The ReportEventA the table named, stored before the table is switched: the
+// service may report an event on its own thread while the hook goes in.
+BOOL(WINAPI* g_RealReportEvent)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCSTR*, LPVOID);
 
 void Append(const std::string& line) {
   HANDLE log = CreateFileA(g_LogPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -32,9 +35,7 @@ BOOL WINAPI SpyReportEvent(HANDLE source, WORD type, WORD category, DWORD id, PS
   std::string line = head;
   for (WORD i = 0; i < count && strings; ++i) line += std::string("|") + strings[i];
   Append(line + "\n");
-  auto real = reinterpret_cast<BOOL(WINAPI*)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD,
-                                             LPCSTR*, LPVOID)>(g_Hook->original());
-  return real(source, type, category, id, sid, count, dataSize, strings, data);
+  return g_RealReportEvent(source, type, category, id, sid, count, dataSize, strings, data);
 }
 
 }  // namespace
@@ -45,6 +46,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (!GetModuleFileNameA(instance, path, sizeof path)) return FALSE;
   snprintf(g_LogPath, sizeof g_LogPath, "%s.%lu.log", path, GetCurrentProcessId());
   g_Hook = new ImportHook(GetModuleHandleA(nullptr), "advapi32.dll", "ReportEventA",
-                          reinterpret_cast<void*>(&SpyReportEvent));
+                          reinterpret_cast<void*>(&SpyReportEvent),
+                          reinterpret_cast<void**>(&g_RealReportEvent));
   return g_Hook->installed();
 }

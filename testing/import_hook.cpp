@@ -16,7 +16,8 @@ bool Store(void** slot, void* value) {
 
 }  // namespace
 
-ImportHook::ImportHook(HMODULE module, const char* dll, const char* function, void* replacement) {
+ImportHook::ImportHook(HMODULE module, const char* dll, const char* function, void* replacement,
+                       void** original) {
   auto* base = reinterpret_cast<uint8_t*>(module);
   auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
   if (!base || dos->e_magic != IMAGE_DOS_SIGNATURE) return;
@@ -37,10 +38,13 @@ ImportHook::ImportHook(HMODULE module, const char* dll, const char* function, vo
       auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
       if (strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
       void** slot = reinterpret_cast<void**>(&addresses->u1.Function);
-      void* original = *slot;
-      if (!Store(slot, replacement)) return;
+      original_ = *slot;
+      if (original) *original = original_;
+      if (!Store(slot, replacement)) {
+        original_ = nullptr;
+        return;
+      }
       slot_ = slot;
-      original_ = original;
       return;
     }
   }

@@ -9,8 +9,13 @@
 
 class ImportHook {
  public:
-  // dll is matched without regard to case ("advapi32.dll").
-  ImportHook(HMODULE module, const char* dll, const char* function, void* replacement);
+  // dll is matched without regard to case ("advapi32.dll"). When original is
+  // given, *original holds the function the table named before the slot is
+  // switched, so a replacement that calls on through it works from its first
+  // call, even one made on another thread while this constructor runs; it is
+  // not written when the function is not found.
+  ImportHook(HMODULE module, const char* dll, const char* function, void* replacement,
+             void** original = nullptr);
   ~ImportHook();
   ImportHook(const ImportHook&) = delete;
   ImportHook& operator=(const ImportHook&) = delete;

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <fstream>
@@ -123,9 +124,39 @@ int CountClientWindows() {
   return count;
 }
 
+// The stand-in agents this process started that still run (the library keeps
+// no handle of the agent it starts).
+std::vector<HANDLE> StandInsRunning() {
+  std::vector<HANDLE> running;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return running;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID != GetCurrentProcessId() ||
+        _wcsicmp(entry.szExeFile, L"KestrinElf.exe") != 0)
+      continue;
+    if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID))
+      running.push_back(process);
+  }
+  CloseHandle(snapshot);
+  return running;
+}
+
+void WaitForStandIns() {
+  for (HANDLE process : StandInsRunning()) {
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+  }
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 // A folder standing in for the program-files folder, holding the stand-in
 // agent where the installed one would be; "ProgramFiles" names it while the
-// object lives.
+// object lives. It goes with the object, once every stand-in this process
+// started has ended: a running one keeps its program file, and one that has
+// not yet written its log would write it into the folder after it went.
 class AgentFolder {
  public:
   explicit AgentFolder(bool withAgent) {
@@ -143,12 +174,14 @@ class AgentFolder {
     SetEnvironmentVariableA("ProgramFiles", folder_.c_str());
   }
   ~AgentFolder() {
+    WaitForStandIns();
     DeleteFileA(log_.c_str());
     DeleteFileA(agent_.c_str());
     RemoveDirectoryA((folder_ + "\\Pellmor Vastine\\Kestrin").c_str());
     RemoveDirectoryA((folder_ + "\\Pellmor Vastine").c_str());
     RemoveDirectoryA(folder_.c_str());
   }
+  const std::string& path() const { return folder_; }
   // The lines of starts.log once it holds at least `want` of them (5 s at most).
   std::vector<std::string> Starts(size_t want) const {
     std::vector<std::string> lines;
@@ -205,6 +238,46 @@ TEST(Kestrin1AgentStart, FirstConstructionStartsTheAgentOnceThenSaysHelloOnManag
   Sleep(200);
   EXPECT_EQ(1u, folder.Starts(1).size());
 }
+
+// The stand-in's folder goes whichever ends first, the stand-in or the test.
+struct StandInEnd {
+  const char* m_Name;
+  const char* m_Times;  // KESTRIN_STAND_IN_TIMES: ms before and after its log line
+  bool m_SeenStarting;  // the test waits for its log line
+  bool m_SeenEnding;    // and for it to end
+};
+
+void PrintTo(const StandInEnd& c, std::ostream* os) { *os << c.m_Name; }
+
+class Kestrin1AgentStartFolder : public ::testing::TestWithParam<StandInEnd> {};
+
+TEST_P(Kestrin1AgentStartFolder, NothingIsLeftOfTheStandIn) {
+  const StandInEnd& c = GetParam();
+  SetEnvironmentVariableA("KESTRIN_STAND_IN_TIMES", c.m_Times);
+  std::string path;
+  {
+    AgentFolder folder(true);
+    path = folder.path();
+    CKestrin kestrin;  // no manager window: the stand-in is started
+    if (c.m_SeenStarting) {
+      EXPECT_EQ(1u, folder.Starts(1).size());
+    }
+    if (c.m_SeenEnding) WaitForStandIns();
+    EXPECT_TRUE(Exists(folder.agent()));
+  }
+  SetEnvironmentVariableA("KESTRIN_STAND_IN_TIMES", nullptr);
+  EXPECT_FALSE(Exists(path)) << path << " is left behind";
+  // Nothing comes back later either.
+  Sleep(300);
+  EXPECT_FALSE(Exists(path)) << path << " came back";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WhoeverEndsFirst, Kestrin1AgentStartFolder,
+    ::testing::Values(StandInEnd{"TheStandInEndedFirst", "0 0", true, true},
+                      StandInEnd{"TheStandInStillRuns", "0 1500", true, false},
+                      StandInEnd{"TheStandInHasNotWrittenYet", "1000 0", false, false}),
+    [](const ::testing::TestParamInfo<StandInEnd>& info) { return std::string(info.param.m_Name); });
 
 TEST(Kestrin1AgentStart, ProgramPathFromTheEnvironment) {
   const struct {

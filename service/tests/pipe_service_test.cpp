@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "injection.h"
 #include "messages.h"
 #include "motion_section.h"
 #include "pipe_client.h"
@@ -55,29 +56,17 @@ struct LoggedEvent {
 
 class EventSpy {
  public:
-  // Loads the spy into the process; false when that fails.
+  // Loads the spy into the process; false when that fails. The service has
+  // no message loop to take the DLL at, but its dispatcher thread waits for
+  // its whole life (testing/injection.h).
   bool Attach(DWORD pid) {
     const std::string dll = WinePath(KESTRIN_EVENT_SPY_DLL);
     log_ = dll + "." + std::to_string(pid) + ".log";
     DeleteFileA(log_.c_str());  // absent is fine
-    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
-    if (!process) return false;
-    bool loaded = false;
-    void* remote = VirtualAllocEx(process, nullptr, dll.size() + 1, MEM_COMMIT, PAGE_READWRITE);
-    if (remote && WriteProcessMemory(process, remote, dll.c_str(), dll.size() + 1, nullptr)) {
-      auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
-          GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA"));
-      HANDLE thread = CreateRemoteThread(process, nullptr, 0, load, remote, 0, nullptr);
-      if (thread) {
-        DWORD module = 0;
-        loaded = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0 &&
-                 GetExitCodeThread(thread, &module) && module != 0;
-        CloseHandle(thread);
-      }
-    }
-    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    CloseHandle(process);
-    return loaded;
+    std::string error;
+    if (InjectWithRemoteThread(pid, std::wstring(dll.begin(), dll.end()), 10000, &error)) return true;
+    ADD_FAILURE() << error;
+    return false;
   }
 
   std::vector<LoggedEvent> Events() const {

@@ -1,9 +1,9 @@
-// KestrinSwapSpy.dll: loaded into a running program by KestrinSpyInject.exe,
-// it shows what the program's OpenGL child windows draw where Wine keeps it
-// from the screen (a child window's back buffer reaches its window under
-// Wine 8 with Xvfb only through glReadPixels). It hooks wglSwapLayerBuffers
-// and SwapBuffers in the program's import table; at every swap, before the
-// swap itself, it
+// KestrinSwapSpy.dll: loaded into a running program by KestrinSpyInject.exe
+// (testing/injection.h), it shows what the program's OpenGL child windows
+// draw where Wine keeps it from the screen (a child window's back buffer
+// reaches its window under Wine 8 with Xvfb only through glReadPixels). It
+// hooks wglSwapLayerBuffers and SwapBuffers in the program's import table;
+// at every swap, before the swap itself, it
 //   - appends "<control id> <QueryPerformanceCounter> <frequency>" to
 //     swaps.log, and
 //   - unless KESTRIN_SWAP_SPY_FRAMES is 0, reads the back buffer of the
@@ -12,8 +12,9 @@
 //     the top-level window's ("x y width height", two lines).
 // The folder is KESTRIN_SWAP_SPY_DIR, else this DLL's own folder. Files are
 // written whole under a temporary name and then moved into place, so a
-// reader never sees half a frame. On attach it redraws every window of the
-// process, so the first frames come at once.
+// reader never sees half a frame. Its set-up runs on the thread of the
+// window it was loaded for, inside that thread's message loop; it ends by
+// redrawing every window of the process, so the first frames come at once.
 #include <windows.h>
 #include <GL/gl.h>
 #include <stdio.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "import_hook.h"
+#include "injection.h"
 
 #ifndef GL_BGRA_EXT
 #define GL_BGRA_EXT 0x80E1
@@ -34,6 +36,9 @@ std::string g_Folder;
 bool g_SaveFrames = true;
 ImportHook* g_LayerHook;
 ImportHook* g_SwapHook;
+// The functions the import table named, stored before the table is switched.
+BOOL(WINAPI* g_RealSwapLayerBuffers)(HDC, UINT);
+BOOL(WINAPI* g_RealSwapBuffers)(HDC);
 LARGE_INTEGER g_Frequency;
 
 void WriteWhole(const std::string& path, const void* data, size_t size) {
@@ -104,12 +109,12 @@ void BeforeSwap(HDC dc) {
 
 BOOL WINAPI SpySwapLayerBuffers(HDC dc, UINT planes) {
   BeforeSwap(dc);
-  return reinterpret_cast<BOOL(WINAPI*)(HDC, UINT)>(g_LayerHook->original())(dc, planes);
+  return g_RealSwapLayerBuffers(dc, planes);
 }
 
 BOOL WINAPI SpySwapBuffers(HDC dc) {
   BeforeSwap(dc);
-  return reinterpret_cast<BOOL(WINAPI*)(HDC)>(g_SwapHook->original())(dc);
+  return g_RealSwapBuffers(dc);
 }
 
 BOOL CALLBACK RedrawOne(HWND window, LPARAM) {
@@ -120,17 +125,19 @@ BOOL CALLBACK RedrawOne(HWND window, LPARAM) {
   return TRUE;
 }
 
-}  // namespace
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+bool SetUp() {
   QueryPerformanceFrequency(&g_Frequency);
   char buffer[MAX_PATH];
   DWORD n = GetEnvironmentVariableA("KESTRIN_SWAP_SPY_DIR", buffer, sizeof buffer);
   if (n > 0 && n < sizeof buffer) {
     g_Folder = buffer;
   } else {
-    if (!GetModuleFileNameA(instance, buffer, sizeof buffer)) return FALSE;
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&SetUp), &self) ||
+        !GetModuleFileNameA(self, buffer, sizeof buffer))
+      return false;
     g_Folder = buffer;
     g_Folder.resize(g_Folder.find_last_of('\\'));
   }
@@ -138,10 +145,19 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   g_SaveFrames = !(n == 1 && buffer[0] == '0');
   HMODULE program = GetModuleHandleA(nullptr);
   g_LayerHook = new ImportHook(program, "opengl32.dll", "wglSwapLayerBuffers",
-                               reinterpret_cast<void*>(&SpySwapLayerBuffers));
+                               reinterpret_cast<void*>(&SpySwapLayerBuffers),
+                               reinterpret_cast<void**>(&g_RealSwapLayerBuffers));
   g_SwapHook = new ImportHook(program, "gdi32.dll", "SwapBuffers",
-                              reinterpret_cast<void*>(&SpySwapBuffers));
-  if (!g_LayerHook->installed() && !g_SwapHook->installed()) return FALSE;
+                              reinterpret_cast<void*>(&SpySwapBuffers),
+                              reinterpret_cast<void**>(&g_RealSwapBuffers));
+  if (!g_LayerHook->installed() && !g_SwapHook->installed()) return false;
   EnumWindows(RedrawOne, 0);
-  return TRUE;
+  return true;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK KestrinInjectedHook(int code, WPARAM wParam,
+                                                                      LPARAM lParam) {
+  return RunInjectedSetUp(code, wParam, lParam, &SetUp);
 }
