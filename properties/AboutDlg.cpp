@@ -1,5 +1,6 @@
 #include "AboutDlg.h"
 
+#include "dialog_icons.h"
 #include "resource.h"
 
 BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
@@ -7,3 +8,9 @@ END_MESSAGE_MAP()
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 CAboutDlg::~CAboutDlg() = default;
+
+BOOL CAboutDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  GiveIconsTo(m_hWnd);
+  return TRUE;
+}

@@ -7,4 +7,9 @@ class CAboutDlg : public CDialog {
   CAboutDlg();
   ~CAboutDlg() override;
   DECLARE_MESSAGE_MAP()
+
+ protected:
+  // The program's icon on the box's icon control, whichever library gave
+  // the template (dialog_icons.h).
+  BOOL OnInitDialog() override;
 };

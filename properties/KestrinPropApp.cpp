@@ -5,7 +5,6 @@
 #include <gdiplus.h>
 
 #include "KestrinPropDlg.h"
-#include "agent_requests.h"
 #include "satellite_resources.h"
 #include "single_instance.h"
 
@@ -27,10 +26,10 @@ BOOL CKestrinPropApp::InitInstance() {
   SetRegistryKey(L"Pellmor Vastine");
   AfxEnableControlContainer();
 
-  if (HWND running = FindRunningCopy()) {
-    SetForegroundWindow(running);
-    return FALSE;
-  }
+  // Claimed before anything is loaded or connected: a second copy started
+  // at the same moment waits for this one's dialog instead of opening its
+  // own, and brings it to the front.
+  if (!ClaimRunningCopy()) return FALSE;
 
   LoadSatelliteResources();
 
@@ -45,11 +44,7 @@ BOOL CKestrinPropApp::InitInstance() {
     m_pDlg = &dialog;
     m_pMainWnd = &dialog;
     INT_PTR result = dialog.DoModal();
-    if (result == IDCANCEL) {
-      dialog.CatchUpSavedSettings();
-      PostSetFlags(dialog.m_SavedFlags);
-      PostLogFactors(dialog.m_SavedLogFactors);
-    }
+    if (result == IDCANCEL) dialog.RestoreSavedSettings();
     m_pDlg = nullptr;
     m_pMainWnd = nullptr;
   }

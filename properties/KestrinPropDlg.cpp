@@ -5,6 +5,7 @@
 #include "AboutDlg.h"
 #include "agent_requests.h"
 #include "device_map.h"
+#include "dialog_icons.h"
 #include "manager_messages.h"
 #include "motion_section.h"
 #include "resource.h"
@@ -36,6 +37,20 @@ void ReadLogFactors(const DeviceMotionRecord* record, uint16_t factors[4]) {
   factors[3] = static_cast<uint16_t>(high >> 16);
 }
 
+bool SameFactors(const uint16_t a[4], const uint16_t b[4]) {
+  return a[0] == b[0] && a[1] == b[1] && a[2] == b[2] && a[3] == b[3];
+}
+
+// Record 1 holds the user's stored settings, as far as they are known: the
+// values the agent sends when it connects have landed.
+bool HoldsStoredSettings(const DeviceMotionRecord* record, const UserSettings& stored) {
+  if (!stored.m_FlagsKnown && !stored.m_LogFactorsKnown) return false;
+  uint16_t factors[4];
+  ReadLogFactors(record, factors);
+  return (!stored.m_FlagsKnown || (record->m_Flags & 1) == (stored.m_Flags & 1)) &&
+         (!stored.m_LogFactorsKnown || SameFactors(factors, stored.m_LogFactors));
+}
+
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CKestrinPropDlg, CDialog)
@@ -57,13 +72,18 @@ CKestrinPropDlg::CKestrinPropDlg()
       m_SavedFlags(0),
       m_SavedLogFactors{kDefaultLogFactor, kDefaultLogFactor, kDefaultLogFactor,
                         kDefaultLogFactor},
-      m_SettingsFound(false),
+      m_SavedFlagsKnown(false),
+      m_SavedLogFactorsKnown(false),
+      m_FollowRecord(false),
       m_UserChanged(false),
+      m_Stored(),
+      m_LastAgentWindow(nullptr),
       m_Agility(Kestrin1::CAgility::m_DefaultValues),
       m_ViewVolume{0, 0.0f, 0.0f, -20.0f, 2.0f, -15.0f, -25.0f},
       m_Object(Kestrin1::CSpatialMath::Identity) {
   m_View2D.m_pDlg = this;
   m_View3D.m_pDlg = this;
+  m_LastAgentWindow = AgentWindow();  // as m_Kestrin's connection found it
   m_hIcon = LoadIconW(AfxFindResourceHandle(MAKEINTRESOURCEW(IDR_MAINFRAME), RT_GROUP_ICON),
                       MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
@@ -73,6 +93,7 @@ CKestrinPropDlg::~CKestrinPropDlg() = default;
 BOOL CKestrinPropDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   MarkRunningCopy(m_hWnd);
+  GiveIconsTo(m_hWnd);
 
   // The About item, when the system menu and its text exist.
   HMENU systemMenu = GetSystemMenu(FALSE);
@@ -93,14 +114,28 @@ BOOL CKestrinPropDlg::OnInitDialog() {
   m_View3D.SubclassDlgItem(IDC_VIEW3D, this);
   m_TopView.SubclassDlgItem(IDC_TOPVIEW, this);
 
-  // The settings as the service applies them; the defaults while the
-  // section is not mapped.
+  // The settings as the service applies them. While the section is not
+  // mapped (no agent yet, or the service stopped), the user's settings as
+  // the agent keeps them: the agent sends those to the service when it
+  // connects. What neither tells shows as the default and is not restored.
+  m_Stored = ReadUserSettings();
   m_CurFlags = 0;
   for (uint16_t& factor : m_CurLogFactors) factor = kDefaultLogFactor;
   if (const DeviceMotionRecord* record = SectionRecord1()) {
     m_CurFlags = record->m_Flags & 1;
     ReadLogFactors(record, m_CurLogFactors);
-    m_SettingsFound = true;
+    m_SavedFlagsKnown = m_SavedLogFactorsKnown = true;
+    // The agent may have connected just now, its values not applied yet.
+    m_FollowRecord = !HoldsStoredSettings(record, m_Stored);
+  } else {
+    if (m_Stored.m_FlagsKnown) m_CurFlags = m_Stored.m_Flags & 1;
+    if (m_Stored.m_LogFactorsKnown)
+      for (int i = 0; i < 4; ++i) m_CurLogFactors[i] = m_Stored.m_LogFactors[i];
+    m_SavedFlagsKnown = m_Stored.m_FlagsKnown;
+    m_SavedLogFactorsKnown = m_Stored.m_LogFactorsKnown;
+    // A record mapped later holds what the service had before the agent's
+    // values landed: it is taken only when nothing else was known.
+    m_FollowRecord = !m_SavedFlagsKnown && !m_SavedLogFactorsKnown;
   }
   m_SavedFlags = m_CurFlags;
   for (int i = 0; i < 4; ++i) m_SavedLogFactors[i] = m_CurLogFactors[i];
@@ -146,31 +181,68 @@ BOOL CKestrinPropDlg::OnInitDialog() {
   return TRUE;
 }
 
-void CKestrinPropDlg::CatchUpSavedSettings() {
-  if (m_SettingsFound) return;
+bool CKestrinPropDlg::FollowRecord(bool updateControls) {
+  if (!m_FollowRecord) return false;
   const DeviceMotionRecord* record = SectionRecord1();
-  if (!record) return;
-  m_SettingsFound = true;
-  m_SavedFlags = record->m_Flags & 1;
-  ReadLogFactors(record, m_SavedLogFactors);
-  if (m_UserChanged || !m_hWnd) return;
-  // Nothing changed yet: the dialog shows the user's settings, so that a
-  // change of one of them posts the others as they are.
+  if (!record) return false;
+  const int flags = record->m_Flags & 1;
+  uint16_t factors[4];
+  ReadLogFactors(record, factors);
+  if (HoldsStoredSettings(record, m_Stored)) m_FollowRecord = false;  // landed
+  if (m_SavedFlagsKnown && m_SavedLogFactorsKnown && flags == m_SavedFlags &&
+      SameFactors(factors, m_SavedLogFactors))
+    return false;
+  m_SavedFlags = flags;
+  for (int i = 0; i < 4; ++i) m_SavedLogFactors[i] = factors[i];
+  m_SavedFlagsKnown = m_SavedLogFactorsKnown = true;
+  // The user has changed nothing yet (else there is no following): the
+  // dialog shows the settings in force, so that a change of one of them
+  // posts the others as they are.
   m_CurFlags = m_SavedFlags;
   for (int i = 0; i < 4; ++i) m_CurLogFactors[i] = m_SavedLogFactors[i];
+  if (updateControls && m_hWnd) ShowCurrentSettings();
+  return true;
+}
+
+void CKestrinPropDlg::WatchAgent() {
+  HWND agent = AgentWindow();
+  if (agent == m_LastAgentWindow) return;
+  m_LastAgentWindow = agent;
+  if (!agent || !m_UserChanged) return;
+  // A new agent knows only the settings stored before; the dialog shows
+  // the user's, and OK is to leave those in force.
+  PostSetFlags(m_CurFlags);
+  PostLogFactors(m_CurLogFactors);
+}
+
+void CKestrinPropDlg::MarkUserChanged() {
+  m_UserChanged = true;
+  m_FollowRecord = false;
+}
+
+void CKestrinPropDlg::ShowCurrentSettings() {
   SendDlgItemMessage(IDC_RADIO_PANY_SPINY, BM_SETCHECK, m_CurFlags == 0);
   SendDlgItemMessage(IDC_RADIO_ZOOM_SPINZ, BM_SETCHECK, static_cast<WPARAM>(m_CurFlags));
   UpdateTrackbars();
 }
 
+void CKestrinPropDlg::RestoreSavedSettings() {
+  FollowRecord(false);
+  if (m_SavedFlagsKnown) PostSetFlags(m_SavedFlags);
+  if (m_SavedLogFactorsKnown) PostLogFactors(m_SavedLogFactors);
+}
+
 LRESULT CKestrinPropDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  CatchUpSavedSettings();
+  // A trackbar has moved its thumb already when it tells: OnHScroll follows
+  // the record itself, around the user's move.
+  if (message != WM_HSCROLL) FollowRecord();
+  WatchAgent();
+  if (message == WM_DESTROY) UnmarkRunningCopy(m_hWnd);
   return CDialog::WindowProc(message, wParam, lParam);
 }
 
 void CKestrinPropDlg::PostFlags() {
-  CatchUpSavedSettings();
-  m_UserChanged = true;
+  MarkUserChanged();
   PostSetFlags(m_CurFlags);
   SendDlgItemMessage(IDC_RADIO_PANY_SPINY, BM_SETCHECK, m_CurFlags == 0);
   SendDlgItemMessage(IDC_RADIO_ZOOM_SPINZ, BM_SETCHECK, static_cast<WPARAM>(m_CurFlags));
@@ -205,24 +277,28 @@ void CKestrinPropDlg::OnRadioZoomSpinZ() {
 // Whatever sent it: the four positions are read, and a change of any posts
 // all four.
 void CKestrinPropDlg::OnHScroll(UINT, UINT, HWND) {
-  uint16_t positions[4];
+  uint16_t positions[4], before[4];
   bool changed = false;
   for (int i = 0; i < 4; ++i) {
     positions[i] = static_cast<uint16_t>(SendDlgItemMessage(kTrackbars[i], TBM_GETPOS));
-    changed |= positions[i] != m_CurLogFactors[i];
+    before[i] = m_CurLogFactors[i];
+    changed |= positions[i] != before[i];
   }
   if (!changed) return;
-  CatchUpSavedSettings();
-  m_UserChanged = true;
-  for (int i = 0; i < 4; ++i) m_CurLogFactors[i] = positions[i];
+  // Record 1 may have moved on since the last message: the thumbs the user
+  // did not touch take its values, the one moved keeps the user's.
+  bool followed = FollowRecord(false);
+  MarkUserChanged();
+  for (int i = 0; i < 4; ++i)
+    if (positions[i] != before[i]) m_CurLogFactors[i] = positions[i];
+  if (followed) ShowCurrentSettings();
   PostLogFactors(m_CurLogFactors);
 }
 
 // The saved copies stay: Cancel after Defaults restores what was found at
 // start.
 void CKestrinPropDlg::OnDefaults() {
-  CatchUpSavedSettings();
-  m_UserChanged = true;
+  MarkUserChanged();
   m_CurFlags = 0;
   for (uint16_t& factor : m_CurLogFactors) factor = kDefaultLogFactor;
   PostSetFlags(0);

@@ -2,7 +2,9 @@
 // the four speed trackbars, the vertical-axis radios, Defaults and the
 // auto-zero test. Every change goes to the session agent at once
 // (agent_requests.h); the settings found at start are kept for Cancel, which
-// the application object posts back after DoModal.
+// the application object posts back after DoModal. The settings come from
+// record 1 of the section, or from the user's stored settings while the
+// section cannot tell (user_settings.h).
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -12,6 +14,7 @@
 #include "kestrin_base.h"
 #include "monitor_view.h"
 #include "top_view.h"
+#include "user_settings.h"
 
 // The dialog's connection: device events redraw the device picture, and a
 // pressed button puts the drawn object back to its start.
@@ -31,20 +34,26 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   // The trackbars' range, ticks and positions from m_CurLogFactors.
   void SetupTrackbars();
   void UpdateTrackbars();
-  // When the library had not mapped the section yet as the dialog opened
-  // (it had just started the agent) and has now: the saved copies take
-  // record 1's settings, which are the user's until the dialog posts a
-  // change, and so do the controls while the user has changed nothing.
-  // Runs before every message of the dialog and before Cancel restores.
-  void CatchUpSavedSettings();
+  // Runs before every message of the dialog: the settings follow record 1
+  // while they may (FollowRecord), and an agent that has appeared gets the
+  // user's changes it missed (WatchAgent).
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   int m_CurFlags;                 // 0: PanY/SpinY, 1: Zoom/SpinZ
   uint16_t m_CurLogFactors[4];    // pan, zoom, spin, scroll hat
   int m_SavedFlags;               // as found at start, posted back on Cancel
   uint16_t m_SavedLogFactors[4];
-  bool m_SettingsFound;           // the saved copies came from the section
-  bool m_UserChanged;             // a change was posted
+  // The saved copies hold settings the dialog read (from record 1 or from
+  // the user's stored settings); Cancel posts only those.
+  bool m_SavedFlagsKnown;
+  bool m_SavedLogFactorsKnown;
+  // The saved copies and the controls follow record 1: from the start until
+  // the user's first change, or until record 1 holds the user's stored
+  // settings (the values the agent sends when it connects have landed).
+  bool m_FollowRecord;
+  bool m_UserChanged;             // a change was made (posted or not)
+  UserSettings m_Stored;          // the user's settings as the agent keeps them
+  HWND m_LastAgentWindow;         // the agent window seen at the last message
   CMyKestrin m_Kestrin;           // the device connection and its events
   Kestrin1::CAgility m_Agility;   // navigation of the drawn object
   Kestrin1::CClarity::AViewVolume m_ViewVolume;
@@ -55,6 +64,10 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   CMonitor2D3D m_View3D;          // control 1006: translation and rotation
   CKestrinTopView m_TopView;      // control 1014: the device picture
   HICON m_hIcon;
+
+  // Cancel: posts SetFlags and then the pair with the saved copies, each
+  // only when it was read.
+  void RestoreSavedSettings();
 
   // One navigation step of the drawn object from the motion since the last
   // read; with new motion both views are redrawn and a WM_COMMAND (0, 0) is
@@ -73,6 +86,18 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   void OnHScroll(UINT code, UINT position, HWND scrollBar);
   void OnDefaults();
   void OnTestAutoZero();
+
+ private:
+  // While m_FollowRecord: the saved copies (and the controls, unless
+  // updateControls is false) take record 1's settings when they differ;
+  // true when they did.
+  bool FollowRecord(bool updateControls = true);
+  // When the library has found a new agent window and the user changed
+  // something: the dialog's current settings are posted, since the changes
+  // made before reached no agent.
+  void WatchAgent();
+  void MarkUserChanged();
+  void ShowCurrentSettings();
 
   DECLARE_MESSAGE_MAP()
 };

@@ -5,14 +5,10 @@
 
 namespace km = kestrin::manager;
 
-namespace {
-
 HWND AgentWindow() {
   const Kestrin1::KestrinConnectionGlobals& globals = AJLSKDFHEIEMUWPMXURSKDFNB;
   return globals.m_pManagerWindow ? static_cast<HWND>(*globals.m_pManagerWindow) : nullptr;
 }
-
-}  // namespace
 
 bool PostAgentRequest(uint16_t code, uint32_t value) {
   HWND agent = AgentWindow();

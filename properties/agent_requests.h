@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+// The agent's manager window as the library knows it now, or null.
+HWND AgentWindow();
 // Posts one request; false when there is no agent window.
 bool PostAgentRequest(uint16_t code, uint32_t value);
 // SetLogFactorsLow with (zoom << 16) | pan, then SetLogFactorsHigh with

@@ -6,7 +6,10 @@
 HMODULE LoadSatelliteResourcesFor(const std::wstring& modulePath, LANGID language) {
   std::u16string path(modulePath.begin(), modulePath.end());
   for (const std::u16string& name : SatelliteCandidates(path, language)) {
-    HMODULE library = LoadLibraryW(reinterpret_cast<const wchar_t*>(name.c_str()));
+    // As resources only: the library's code (its entry point above all) never
+    // runs, whoever put a library of that name in the current directory.
+    HMODULE library = LoadLibraryExW(reinterpret_cast<const wchar_t*>(name.c_str()), nullptr,
+                                     LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
     if (library) {
       AfxSetResourceHandle(library);
       return library;

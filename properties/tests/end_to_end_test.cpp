@@ -126,5 +126,41 @@ TEST_F(PropertiesEndToEnd, OkLeavesTheChangesInForce) {
   EXPECT_EQ(changed, InHive());
 }
 
+// The service stopped, the agent running, the user's settings stored: the
+// section does not exist. The dialog shows the stored settings; a change
+// reaches the hive through the agent, and Cancel, touched or not, leaves the
+// hive as it was.
+TEST(PropertiesServiceStoppedTest, TheDialogShowsTheStoredSettingsAndCancelKeepsThem) {
+  const uint16_t users[4] = {0x1357, 0x2468, 0x9ABC, 0xDEF0};
+  const Settings stored = {std::vector<uint16_t>(users, users + 4), 1};
+  ASSERT_TRUE(InstallAgent(KESTRIN_ELF_EXE));
+  for (bool touch : {false, true}) {
+    SCOPED_TRACE(touch ? "a trackbar moved" : "nothing touched");
+    DeleteTestKey(HKEY_CURRENT_USER, kSettingsKey);
+    PutValue(HKEY_CURRENT_USER, kSettingsKey, "LogFactors", REG_QWORD, users, 8);
+    DWORD flags = 1;
+    PutValue(HKEY_CURRENT_USER, kSettingsKey, "Flags", REG_DWORD, &flags, 4);
+    ASSERT_NE(0u, StartAgent());
+    {
+      RunningProperties program;
+      HWND dialog = program.WaitForDialog();
+      ASSERT_NE(nullptr, dialog);
+      EXPECT_EQ(stored.factors, Thumbs(dialog));
+      EXPECT_TRUE(Checked(dialog, IDC_RADIO_ZOOM_SPINZ));
+      if (touch) {
+        Key(dialog, IDC_PAN, VK_NEXT);
+        const std::vector<uint16_t> moved = {uint16_t(users[0] + 0x3333), users[1], users[2],
+                                             users[3]};
+        EXPECT_TRUE(PumpUntil([&] { return InHive() == Settings{moved, 1}; })) << InHive();
+      }
+      Click(dialog, IDCANCEL);
+      EXPECT_EQ(0u, program.WaitForExit());
+    }
+    EXPECT_TRUE(StopAgent());  // after it has taken every request
+    EXPECT_EQ(stored, InHive());
+  }
+  DeleteTestKey(HKEY_CURRENT_USER, kSettingsKey);
+}
+
 }  // namespace
 }  // namespace props

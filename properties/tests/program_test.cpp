@@ -10,10 +10,12 @@
 #include <string.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "foreground_window.h"
+#include "registry_fixture.h"
 #include "running_properties.h"
 
 namespace props {
@@ -192,16 +194,44 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- system menu ----
 
-TEST_F(PropertiesProgramTest, TheAboutItemOpensTheAboutBoxOtherCommandsActAsUsual) {
-  PostMessageW(dialog_, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+// The About box opened from the dialog's system menu, once it shows.
+HWND OpenAbout(RunningProperties& program, HWND dialog) {
+  PostMessageW(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
   HWND about = nullptr;
-  ASSERT_TRUE(PumpUntil([&] {
-    about = program_.FindWindowWith(IDOK);
-    return about && about != dialog_;
-  }));
+  PumpUntil([&] {
+    about = program.FindWindowWith(IDOK);
+    return about && about != dialog;
+  });
+  return about != dialog ? about : nullptr;
+}
+
+// The icon that the window's icon control shows, or null (also when it has
+// no icon control).
+HICON ShownIcon(HWND window) {
+  struct Search {
+    HICON icon;
+    static BOOL CALLBACK Each(HWND control, LPARAM p) {
+      wchar_t name[16] = {};
+      GetClassNameW(control, name, 16);
+      if (lstrcmpiW(name, L"Static") != 0 ||
+          (GetWindowLongPtrW(control, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+        return TRUE;
+      reinterpret_cast<Search*>(p)->icon =
+          reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0));
+      return FALSE;
+    }
+  } search = {nullptr};
+  EnumChildWindows(window, &Search::Each, reinterpret_cast<LPARAM>(&search));
+  return search.icon;
+}
+
+TEST_F(PropertiesProgramTest, TheAboutItemOpensTheAboutBoxOtherCommandsActAsUsual) {
+  HWND about = OpenAbout(program_, dialog_);
+  ASSERT_NE(nullptr, about);
   wchar_t caption[64] = {};
   GetWindowTextW(about, caption, 64);
   EXPECT_EQ(std::wstring(L"About KestrinProperties"), caption);
+  EXPECT_NE(nullptr, ShownIcon(about)) << "the program's icon";
   EXPECT_EQ(dialog_, GetWindow(about, GW_OWNER));
   EXPECT_FALSE(IsWindowEnabled(dialog_)) << "modal over the dialog";
   PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -239,22 +269,120 @@ TEST_F(PropertiesProgramTest, ASecondCopyBringsTheFirstToTheFrontAndShowsNothing
   DestroyWindow(other);
 }
 
+// Two copies started at the same moment (a double click that the shell
+// delivers twice): one dialog shows, the other copy ends without one.
+TEST(PropertiesRunningCopyTest, TwoCopiesStartedTogetherShowOneDialog) {
+  StandInManager agent;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    RunningProperties first, second;
+    ASSERT_TRUE(first.started() && second.started());
+    RunningProperties* shown = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+      if (first.FindWindowWith(IDC_PAN)) shown = &first;
+      else if (second.FindWindowWith(IDC_PAN)) shown = &second;
+      return shown != nullptr;
+    }, 20000));
+    RunningProperties& other = shown == &first ? second : first;
+    EXPECT_EQ(0u, other.WaitForExit(20000)) << "the other copy ends";
+    EXPECT_EQ(nullptr, other.FindWindowWith(IDC_PAN));
+    EXPECT_EQ(STILL_ACTIVE, shown->WaitForExit(0));
+    Click(shown->FindWindowWith(IDC_PAN), IDOK);
+    EXPECT_EQ(0u, shown->WaitForExit());
+  }
+}
+
 // ---- without a section, without an agent ----
 
-TEST(PropertiesWithoutSectionTest, ShowsAndSavesTheDefaults) {
+const char kSettingsKey[] = "Software\\Pellmor Vastine\\Kestrin\\2.10";
+
+// The user's settings as the agent keeps them, for one test.
+class StoredSettings {
+ public:
+  StoredSettings() { DeleteTestKey(HKEY_CURRENT_USER, kSettingsKey); }
+  ~StoredSettings() { DeleteTestKey(HKEY_CURRENT_USER, kSettingsKey); }
+  StoredSettings(const StoredSettings&) = delete;
+  StoredSettings& operator=(const StoredSettings&) = delete;
+  void Put(const char* name, DWORD type, const void* data, DWORD size) {
+    PutValue(HKEY_CURRENT_USER, kSettingsKey, name, type, data, size);
+  }
+  void Put(const uint16_t factors[4], uint32_t flags) {
+    Put("LogFactors", REG_QWORD, factors, 8);
+    Put("Flags", REG_DWORD, &flags, 4);
+  }
+};
+
+// The service stopped, the agent running: the section does not exist, and
+// the settings are the ones the agent keeps for the user. The dialog shows
+// them, and Cancel puts back only what it read, whether or not anything was
+// touched: never the defaults over the user's settings.
+TEST(PropertiesWithoutSectionTest, ShowsTheStoredSettingsAndCancelPutsBackOnlyWhatItRead) {
+  const uint16_t kUsers[4] = {0x1357, 0x2468, 0x9ABC, 0xDEF0};
+  const std::vector<Request> kUsersBack = {Flags(1), Low(0x1357, 0x2468), High(0x9ABC, 0xDEF0)};
+  struct Case {
+    const char* name;
+    std::function<void(StoredSettings&)> store;
+    bool touch;  // a trackbar moved before Cancel
+    std::vector<uint16_t> thumbs;
+    bool zoomSpinZ;
+    std::vector<Request> restored;
+  };
+  const Case cases[] = {
+      {"the user's settings, nothing touched", [&](StoredSettings& s) { s.Put(kUsers, 1); },
+       false, {0x1357, 0x2468, 0x9ABC, 0xDEF0}, true, kUsersBack},
+      {"the user's settings, a trackbar moved", [&](StoredSettings& s) { s.Put(kUsers, 1); },
+       true, {0x1357, 0x2468, 0x9ABC, 0xDEF0}, true, kUsersBack},
+      {"nothing stored: the agent's defaults", [](StoredSettings&) {}, false,
+       std::vector<uint16_t>(4, 0x8000), false,
+       {Flags(0), Low(0x8000, 0x8000), High(0x8000, 0x8000)}},
+      {"Flags 0x00010001 counts by its low 16 bits",
+       [&](StoredSettings& s) { s.Put(kUsers, 0x00010001); }, false,
+       {0x1357, 0x2468, 0x9ABC, 0xDEF0}, true, kUsersBack},
+      {"a LogFactors of 4 bytes fills pan and zoom, the rest 0 (as the agent reads it)",
+       [&](StoredSettings& s) {
+         s.Put("LogFactors", REG_BINARY, kUsers, 4);
+         DWORD flags = 0;
+         s.Put("Flags", REG_DWORD, &flags, 4);
+       },
+       false, {0x1357, 0x2468, 0, 0}, false, {Flags(0), Low(0x1357, 0x2468), High(0, 0)}},
+      {"a Flags of 8 bytes is not read: only the pair is put back",
+       [&](StoredSettings& s) {
+         uint64_t flags = 1;
+         s.Put("LogFactors", REG_QWORD, kUsers, 8);
+         s.Put("Flags", REG_QWORD, &flags, 8);
+       },
+       true, {0x1357, 0x2468, 0x9ABC, 0xDEF0}, false,
+       {Low(0x1357, 0x2468), High(0x9ABC, 0xDEF0)}},
+      {"a LogFactors of 16 bytes is not read: only Flags is put back",
+       [&](StoredSettings& s) {
+         const uint16_t longer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+         DWORD flags = 1;
+         s.Put("LogFactors", REG_BINARY, longer, 16);
+         s.Put("Flags", REG_DWORD, &flags, 4);
+       },
+       true, std::vector<uint16_t>(4, 0x8000), true, {Flags(1)}},
+  };
   StandInManager agent;
-  RunningProperties program;
-  HWND dialog = program.WaitForDialog();
-  ASSERT_NE(nullptr, dialog);
-  EXPECT_EQ(std::vector<uint16_t>(4, 0x8000), Thumbs(dialog));
-  EXPECT_TRUE(Checked(dialog, IDC_RADIO_PANY_SPINY));
-  Key(dialog, IDC_PAN, VK_RIGHT);
-  agent.TakeWhen(2);
-  Click(dialog, IDCANCEL);
-  EXPECT_EQ(0u, program.WaitForExit());
-  EXPECT_EQ((std::vector<Request>{Flags(0), {km::SetLogFactorsLow, 0x80008000},
-                                  {km::SetLogFactorsHigh, 0x80008000}}),
-            agent.TakeWhen(3));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StoredSettings stored;
+    c.store(stored);
+    RunningProperties program;
+    HWND dialog = program.WaitForDialog();
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_EQ(c.thumbs, Thumbs(dialog));
+    EXPECT_EQ(c.zoomSpinZ, Checked(dialog, IDC_RADIO_ZOOM_SPINZ));
+    EXPECT_EQ(!c.zoomSpinZ, Checked(dialog, IDC_RADIO_PANY_SPINY));
+    if (c.touch) {
+      Key(dialog, IDC_PAN, VK_RIGHT);
+      agent.TakeWhen(2);
+    }
+    EXPECT_TRUE(agent.TakeUpToMarker(dialog).empty());
+    Click(dialog, IDCANCEL);
+    EXPECT_EQ(0u, program.WaitForExit());
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(c.restored, agent.Take());
+  }
 }
 
 // A folder standing in for the program-files folder, with no agent in it.
@@ -266,41 +394,143 @@ std::string EmptyProgramFiles() {
   return folder;
 }
 
-TEST(PropertiesWithoutAgentTest, ControlsWorkAndAnAgentThatComesLaterGetsTheNextChange) {
-  uint16_t found[4] = {0x1000, 0x2000, 0x3000, 0x4000};
-  TestSection section(found, 0);
-  ASSERT_TRUE(section.ok());
-  RunningProperties program("", {{L"ProgramFiles", Wide(EmptyProgramFiles())}});
-  HWND dialog = program.WaitForDialog();
-  ASSERT_NE(nullptr, dialog);
-
-  Key(dialog, IDC_PAN, VK_RIGHT);
-  Click(dialog, IDC_RADIO_ZOOM_SPINZ);
-  Click(dialog, IDC_DEFAULTS);
-  Click(dialog, IDC_RADIO_ZOOM_SPINZ);
-  Key(dialog, IDC_SPIN, VK_LEFT);
-  EXPECT_TRUE(PumpUntil([&] {
-    return Thumbs(dialog) == std::vector<uint16_t>{0x8000, 0x8000, 0x7FFF, 0x8000} &&
-           Checked(dialog, IDC_RADIO_ZOOM_SPINZ);
-  })) << "the controls change without an agent";
-
-  // The agent starts now: its ManagerStarted makes the library take its
-  // window and map the section, and the next change goes there. The
-  // settings the dialog saves for Cancel are then the section's, not the
-  // defaults it showed while nothing was mapped.
-  {
-    StandInManager agent;
-    HWND client = program.ClientWindow();
+// The program opened while no agent runs (the library finds none to start).
+// The test plays the agent that appears later: its window, then the
+// ManagerStarted that makes the library take it and map the section.
+class PropertiesLateAgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(section_.ok());
+    stored_.Put(kStored, kStoredFlags);
+    Start();
+  }
+  void Start() {
+    agent_.reset();
+    program_.reset(new RunningProperties("", {{L"ProgramFiles", Wide(EmptyProgramFiles())}}));
+    ASSERT_TRUE(program_->started());
+    dialog_ = program_->WaitForDialog();
+    ASSERT_NE(nullptr, dialog_);
+  }
+  void AgentAppears() {
+    agent_.reset(new StandInManager);
+    HWND client = program_->ClientWindow();
     ASSERT_NE(nullptr, client);
     PostMessageA(client, RegisterWindowMessageA(km::kMessageName), km::ManagerStarted, 0);
-    ASSERT_TRUE(PumpUntil([&] { return agent.ClientMessages() > 0; }));
-    Key(dialog, IDC_SCROLL_HAT, VK_RIGHT);
-    EXPECT_EQ((std::vector<Request>{Low(0x8000, 0x8000), High(0x7FFF, 0x8001)}), agent.TakeWhen(2));
-    Click(dialog, IDCANCEL);
-    EXPECT_EQ(0u, program.WaitForExit());
-    EXPECT_EQ((std::vector<Request>{Flags(0), Low(0x1000, 0x2000), High(0x3000, 0x4000)}),
-              agent.TakeWhen(3));
+    ASSERT_TRUE(PumpUntil([&] { return agent_->ClientMessages() > 0; }));
   }
+
+  // What the user stored; the service had the others when it started.
+  static constexpr uint16_t kStored[4] = {0x1111, 0x2222, 0x3333, 0x4444};
+  static constexpr uint16_t kStoredFlags = 1;
+  static constexpr uint16_t kStart[4] = {0x8000, 0x8000, 0x8000, 0x8000};
+  StoredSettings stored_;
+  TestSection section_{kStart, 0};
+  std::unique_ptr<StandInManager> agent_;
+  std::unique_ptr<RunningProperties> program_;
+  HWND dialog_ = nullptr;
+};
+
+// The dialog starts the agent: the agent sends the stored settings to the
+// service and says ManagerStarted, but the service applies them after the
+// dialog has mapped the section, which meanwhile holds its start values.
+// Those are never taken for the user's: the dialog keeps showing the stored
+// settings, and Cancel puts them back, whether the user touched something
+// before the values landed or not.
+TEST_F(PropertiesLateAgentTest, TheServicesStartValuesAreNeverTakenForTheUsers) {
+  const std::vector<uint16_t> stored(kStored, kStored + 4);
+  EXPECT_EQ(stored, Thumbs(dialog_)) << "the stored settings while nothing is mapped";
+  EXPECT_TRUE(Checked(dialog_, IDC_RADIO_ZOOM_SPINZ));
+  AgentAppears();
+  ASSERT_FALSE(HasFatalFailure());
+  PumpUntil([] { return false; }, 500);  // the dialog reads the record many times
+  EXPECT_EQ(stored, Thumbs(dialog_)) << "the service's start values are not the user's";
+  EXPECT_TRUE(Checked(dialog_, IDC_RADIO_ZOOM_SPINZ));
+
+  // A change before the values land carries the others as stored.
+  Key(dialog_, IDC_SPIN, VK_RIGHT);
+  EXPECT_EQ((std::vector<Request>{Low(0x1111, 0x2222), High(0x3334, 0x4444)}), agent_->TakeWhen(2));
+  section_.Set(kStored, kStoredFlags);  // landed, late
+  PumpUntil([] { return false; }, 300);
+  Click(dialog_, IDCANCEL);
+  EXPECT_EQ(0u, program_->WaitForExit());
+  EXPECT_EQ((std::vector<Request>{Flags(1), Low(0x1111, 0x2222), High(0x3333, 0x4444)}),
+            agent_->TakeWhen(3));
+}
+
+TEST_F(PropertiesLateAgentTest, NothingTouchedCancelPutsBackTheStoredSettings) {
+  AgentAppears();
+  ASSERT_FALSE(HasFatalFailure());
+  PumpUntil([] { return false; }, 500);
+  EXPECT_TRUE(agent_->TakeUpToMarker(dialog_).empty()) << "nothing changed: nothing posted";
+  Click(dialog_, IDCANCEL);  // before the values land
+  EXPECT_EQ(0u, program_->WaitForExit());
+  EXPECT_EQ((std::vector<Request>{Flags(1), Low(0x1111, 0x2222), High(0x3333, 0x4444)}),
+            agent_->TakeWhen(3));
+}
+
+// Changes made while no agent runs reach no one; when the agent appears, the
+// dialog posts what it shows, so that OK leaves in force what the user set
+// (and Cancel still puts back the stored settings).
+TEST_F(PropertiesLateAgentTest, ChangesMadeBeforeTheAgentArePostedWhenItAppears) {
+  for (bool ok : {true, false}) {
+    SCOPED_TRACE(ok ? "OK" : "Cancel");
+    if (!ok) Start();  // a second run of the program, from the start
+    ASSERT_FALSE(HasFatalFailure());
+    Click(dialog_, IDC_RADIO_PANY_SPINY);
+    Key(dialog_, IDC_PAN, VK_RIGHT);
+    EXPECT_TRUE(PumpUntil([&] {
+      return Thumbs(dialog_) == std::vector<uint16_t>{0x1112, 0x2222, 0x3333, 0x4444} &&
+             Checked(dialog_, IDC_RADIO_PANY_SPINY);
+    })) << "the controls change without an agent";
+
+    AgentAppears();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ((std::vector<Request>{Flags(0), Low(0x1112, 0x2222), High(0x3333, 0x4444)}),
+              agent_->TakeWhen(3))
+        << "what the dialog shows, once the agent is there";
+    Key(dialog_, IDC_SCROLL_HAT, VK_LEFT);
+    EXPECT_EQ((std::vector<Request>{Low(0x1112, 0x2222), High(0x3333, 0x4443)}),
+              agent_->TakeWhen(2));
+    Click(dialog_, ok ? IDOK : IDCANCEL);
+    EXPECT_EQ(0u, program_->WaitForExit());
+    PumpUntil([] { return false; }, 300);
+    const std::vector<Request> restored =
+        ok ? std::vector<Request>{}
+           : std::vector<Request>{Flags(1), Low(0x1111, 0x2222), High(0x3333, 0x4444)};
+    EXPECT_EQ(restored, agent_->Take());
+  }
+}
+
+// The agent had just connected when the dialog opened: the section is
+// mapped, its record still holds the service's start values. Until the
+// user's first change, the dialog follows the record, and once the agent's
+// values have landed, those are what it shows and what Cancel puts back.
+TEST(PropertiesJustStartedAgentTest, TheDialogFollowsTheRecordUntilTheAgentsValuesLand) {
+  const uint16_t stored[4] = {0x1111, 0x2222, 0x3333, 0x4444};
+  const uint16_t start[4] = {0x8000, 0x8000, 0x8000, 0x8000};
+  StoredSettings settings;
+  settings.Put(stored, 1);
+  TestSection section(start, 0);
+  ASSERT_TRUE(section.ok());
+  StandInManager agent;
+  RunningProperties program;
+  HWND dialog = program.WaitForDialog();
+  ASSERT_NE(nullptr, dialog);
+  EXPECT_EQ(std::vector<uint16_t>(start, start + 4), Thumbs(dialog));
+  section.Set(stored, 1);
+  EXPECT_TRUE(PumpUntil([&] {
+    return Thumbs(dialog) == std::vector<uint16_t>(stored, stored + 4) &&
+           Checked(dialog, IDC_RADIO_ZOOM_SPINZ);
+  })) << "the landed values shown";
+  // Landed: the record is no longer followed.
+  section.Set(start, 0);
+  PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(std::vector<uint16_t>(stored, stored + 4), Thumbs(dialog));
+  EXPECT_TRUE(agent.TakeUpToMarker(dialog).empty());
+  Click(dialog, IDCANCEL);
+  EXPECT_EQ(0u, program.WaitForExit());
+  EXPECT_EQ((std::vector<Request>{Flags(1), Low(0x1111, 0x2222), High(0x3333, 0x4444)}),
+            agent.TakeWhen(3));
 }
 
 // ---- the device list ----
@@ -342,6 +572,37 @@ TEST(PropertiesDeviceListTest, SerialAndFirmwareFromTheDeviceMap) {
          HKEY e = CreateDeviceMap();
          uint64_t big = 0x0312;
          RegSetValueExA(e, "Firmware Version", 0, REG_QWORD, reinterpret_cast<BYTE*>(&big), 8);
+         RegCloseKey(e);
+       },
+       L"", L""},
+      {"a serial that is no text",
+       [] {
+         HKEY e = CreateDeviceMap();
+         const wchar_t bytes[] = L"KS0000000000007";
+         RegSetValueExW(e, L"Serial Number", 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes),
+                        sizeof bytes);
+         PutFirmware(e, REG_DWORD, 0x0312, 4);
+         RegCloseKey(e);
+       },
+       L"", L"3.18"},
+      {"a serial of 65 characters",
+       [] {
+         HKEY e = CreateDeviceMap();
+         PutSerial(e, std::string(65, 'K').c_str());
+         RegCloseKey(e);
+       },
+       L"", L""},
+      {"a serial of 64 characters",
+       [] {
+         HKEY e = CreateDeviceMap();
+         PutSerial(e, std::string(64, 'K').c_str());
+         RegCloseKey(e);
+       },
+       L"KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKK", L""},
+      {"a serial of a megabyte",
+       [] {
+         HKEY e = CreateDeviceMap();
+         PutSerial(e, std::string(1 << 20, 'K').c_str());
          RegCloseKey(e);
        },
        L"", L""},
@@ -390,18 +651,21 @@ TEST_F(PropertiesProgramTest, ListColumnsAndTheirHeadings) {
 
 // ---- a satellite library in the current directory ----
 
-// A folder with the German library as the program's LOC library.
+// A folder with a LOC library that holds the German dialogs and strings and
+// code in its entry point, as one planted in the current directory would:
+// that code marks that it ran with a named event it keeps open.
+const wchar_t kPlantedCodeRan[] = L"KestrinPlantedLocLibraryRan";
 std::string FolderWithLocLibrary() {
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
   std::string folder = std::string(temp) + "kestrin-props-loc";
   CreateDirectoryA(folder.c_str(), nullptr);
-  CopyFileA((ProgramFolder() + "\\KestrinPropertiesDEU.dll").c_str(),
+  CopyFileA(WinePath(KESTRIN_PLANTED_LOC_DLL).c_str(),
             (folder + "\\KestrinPropertiesLOC.dll").c_str(), FALSE);
   return folder;
 }
 
-TEST(PropertiesLocLibraryTest, ItGivesTheDialogsAndASecondCopyStillFindsTheTranslatedOne) {
+TEST(PropertiesLocLibraryTest, ItGivesTheDialogsNoneOfItsCodeRunsAndASecondCopyFindsTheDialog) {
   StandInManager agent;
   RunningProperties program(FolderWithLocLibrary());
   HWND dialog = program.WaitForDialog();
@@ -411,6 +675,18 @@ TEST(PropertiesLocLibraryTest, ItGivesTheDialogsAndASecondCopyStillFindsTheTrans
   EXPECT_EQ(std::wstring(L"Eigenschaften der Kestrin 3D-Maus"), text);
   GetDlgItemTextW(dialog, IDCANCEL, text, 64);
   EXPECT_EQ(std::wstring(L"&Abbrechen"), text);
+  HANDLE ran = OpenEventW(SYNCHRONIZE, FALSE, kPlantedCodeRan);
+  EXPECT_EQ(nullptr, ran) << "the library's entry point ran in the program";
+  if (ran) CloseHandle(ran);
+
+  // Its About box, German, with the program's icon, which the library lacks.
+  HWND about = OpenAbout(program, dialog);
+  ASSERT_NE(nullptr, about);
+  GetWindowTextW(about, text, 64);
+  EXPECT_EQ(std::wstring(L"Info \u00FCber KestrinProperties"), text);
+  EXPECT_NE(nullptr, ShownIcon(about));
+  PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(about); }));
 
   // Whatever the caption says, a second copy finds this one.
   RunningProperties second;

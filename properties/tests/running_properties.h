@@ -140,6 +140,10 @@ class TestSection {
     mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
                                   kSectionName);
     view_ = mapping_ ? MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 4096) : nullptr;
+    Set(factors, flags);
+  }
+  // Record 1's settings as the service copies them in when it applies them.
+  void Set(const uint16_t factors[4], uint16_t flags) {
     if (!view_) return;
     DeviceMotionRecord* record = SectionRecord(view_, 1);
     for (int i = 0; i < 4; ++i) record->m_LogFactors[i] = factors[i];

@@ -3,6 +3,7 @@
 // user language. The libraries are copies of the German one under the names
 // each case needs.
 #include <windows.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 
 #include "framework.h"
 #include "process_runner.h"
+#include "resource.h"
 #include "satellite_resources.h"
 
 namespace {
@@ -20,9 +22,13 @@ const wchar_t kProgram[] = L"C:\\Program Files\\Pellmor Vastine\\Kestrin\\Kestri
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
+// The file that a library handle maps. A resource image is not among the
+// process's modules (GetModuleFileName knows nothing of it): its handle is
+// its mapping's address with low bits set, and the mapping names the file.
 std::wstring FileNameOf(HMODULE module) {
   wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(module, path, MAX_PATH);
+  void* base = reinterpret_cast<void*>(reinterpret_cast<ULONG_PTR>(module) & ~ULONG_PTR{3});
+  GetMappedFileNameW(GetCurrentProcess(), base, path, MAX_PATH);
   std::wstring name = path;
   return name.substr(name.find_last_of(L'\\') + 1);
 }
@@ -81,7 +87,12 @@ TEST(SatelliteResourcesTest, TheLibraryTheLanguageRulesChoose) {
     if (c.loaded) {
       ASSERT_NE(nullptr, loaded);
       EXPECT_EQ(c.loaded, FileNameOf(loaded));
+      EXPECT_EQ(nullptr, GetModuleHandleW(c.loaded)) << "mapped as resources, not loaded as code";
       EXPECT_EQ(loaded, AfxGetResourceHandle());
+      // The framework finds the library's dialogs and strings through it.
+      EXPECT_EQ(loaded,
+                AfxFindResourceHandle(MAKEINTRESOURCEW(IDD_KESTRINPROPERTIES_DIALOG), RT_DIALOG));
+      EXPECT_EQ(L"Seriennummer", AfxLoadString(IDS_COLUMN_SERIAL));
       FreeLibrary(loaded);
     } else {
       EXPECT_EQ(nullptr, loaded);

@@ -29,22 +29,26 @@ CMonitor2D3D::~CMonitor2D3D() {
 
 void CMonitor2D3D::OnPaint() {
   CPaintDC dc(this);
-  if (m_hRC) {
-    wglMakeCurrent(dc.m_hDC, m_hRC);
-  } else {
-    // The first paint: the context on this control's pixel format, then the
-    // picture scaled once to the viewport OpenGL reports.
+  if (!m_hRC) {
+    // The first paint: the context on this control's pixel format.
     if (m_nPixelFormat == 0) m_nPixelFormat = ChoosePixelFormat(dc.m_hDC, &m_Pfd);
     SetPixelFormat(dc.m_hDC, m_nPixelFormat, &m_Pfd);
     m_hRC = wglCreateContext(dc.m_hDC);
-    wglMakeCurrent(dc.m_hDC, m_hRC);
+  }
+  // No context, or one that cannot be made current now: nothing to draw
+  // with, and the next paint tries again.
+  if (!m_hRC || !wglMakeCurrent(dc.m_hDC, m_hRC)) return;
+  if (!m_bViewportRead) {
+    // The viewport OpenGL reports once the context is current for the first
+    // time, and the picture scaled once to it. Read before that, it would be
+    // zeros for good: nothing drawn, and no view for the dialog's wraps.
     glGetIntegerv(GL_VIEWPORT, m_Viewport);
+    m_bViewportRead = true;
     views::ScaledPicture picture =
         views::ScaleMonitorPicture(dc.m_hDC, m_Viewport[2], m_Viewport[3]);
     m_pBackground.swap(picture.pixels);
     m_fScale = picture.scale;
   }
-  if (!m_hRC || wglGetCurrentContext() != m_hRC) return;  // no OpenGL here: nothing to draw with
   views::DrawBackground(m_Viewport, m_pBackground.empty() ? nullptr : m_pBackground.data());
   views::SetScreenViewport(m_Viewport, m_pBackground.empty() ? 0.0f : m_fScale);
   Draw3DView();

@@ -2,8 +2,9 @@
 // control drawn with OpenGL: the monitor picture as the background and the
 // dialog's object, a wire-frame teapot, inside the picture's screen. The 3D
 // view shows the object's translation and rotation, the 2D view its
-// translation only. The rendering context and the scaled picture are made on
-// the first paint and kept; the views are never resized.
+// translation only. The rendering context is made on the first paint, the
+// viewport and the scaled picture on the first paint whose make-current
+// succeeds, and all are kept; the views are never resized.
 #pragma once
 #include <windows.h>
 
@@ -28,7 +29,10 @@ class CMonitor2D3D : public CStatic {
   // empty when it could not be made (the view then shows red behind the
   // object, which fills the whole view).
   std::vector<unsigned char> m_pBackground;
+  // The view's viewport as OpenGL reports it after the first make-current
+  // that succeeded; zeros until then.
   int m_Viewport[4] = {0, 0, 0, 0};
+  bool m_bViewportRead = false;
   float m_fScale = 0.0f;
 
   // The object in the view's current viewport (the dialog's part).

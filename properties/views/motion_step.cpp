@@ -13,22 +13,27 @@ short AddClamped(short a, short b) {
 
 // value wrapped by whole periods of 2 x limit until it lies in [-limit, limit]:
 // above the range it ends in (-limit, limit], below it in [-limit, limit).
-// Whole periods are taken at once, so a far-off value costs no more than a
-// near one (a loop of single periods never ends once 2 x limit is below the
-// value's precision); the loops then only mend the rounding.
+// The remainder is taken exactly, in double (fmod is exact, and so is the one
+// period added or taken after it), so a far-off value costs no more than a
+// near one: a float period taken from a float value changes nothing once the
+// period is below the value's precision, and neither a loop of periods nor a
+// product of the period and a float count would end in the range.
 float Wrap(float value, float limit, float fallback) {
   if (!isfinite(value) || !(limit > 0.0f)) return fallback;
-  const float period = 2.0f * limit;
+  if (value <= limit && value >= -limit) return value;
+  const double l = limit, period = 2.0 * l;
+  double r = fmod(static_cast<double>(value), period);  // exact, the sign of value
   if (value > limit) {
-    value -= period * ceilf((value - limit) / period);
-    while (value > limit) value -= period;
-    while (value <= -limit) value += period;
-  } else if (value < -limit) {
-    value += period * ceilf((-limit - value) / period);
-    while (value < -limit) value += period;
-    while (value >= limit) value -= period;
+    if (r > l) r -= period;  // now in (-limit, limit]
+  } else {
+    if (r < -l) r += period;  // now in [-limit, limit)
   }
-  return value;
+  // Rounding to float may land on the excluded end, which is the same place
+  // one period away.
+  float wrapped = static_cast<float>(r);
+  if (value > limit && wrapped <= -limit) wrapped = limit;
+  if (value < -limit && wrapped >= limit) wrapped = -limit;
+  return wrapped;
 }
 
 }  // namespace

@@ -4,7 +4,13 @@
 #include "motion_step.h"
 
 #include <gtest/gtest.h>
+#include <float.h>
 #include <math.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace views {
 namespace {
@@ -15,6 +21,24 @@ using Kestrin1::CSpatialMath;
 // units of an 8-point font).
 constexpr int kWidth = 215;
 constexpr int kHeight = 176;
+
+// Runs work on a copy of state, on a thread of its own, and waits up to 10 s
+// for it: a step that never ends fails its test instead of holding the whole
+// run (the thread is left to spin on its own copy until the program ends).
+// True, with state as the work left it, when it ended.
+template <typename State>
+bool EndsInTime(State& state, void (*work)(State&)) {
+  auto copy = std::make_shared<State>(state);
+  auto ended = std::make_shared<std::promise<void>>();
+  std::future<void> done = ended->get_future();
+  std::thread([copy, ended, work] {
+    work(*copy);
+    ended->set_value();
+  }).detach();
+  if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return false;
+  state = *copy;
+  return true;
+}
 
 AViewVolume StartView() {
   AViewVolume view = {};
@@ -174,6 +198,99 @@ TEST(WrapObjectTest, FarOffAndNonFiniteValuesEndFinite) {
     ASSERT_TRUE(isfinite(view.m_Height)) << value;
     EXPECT_GT(view.m_Height, 0.0f) << value;
     EXPECT_LE(view.m_Height, 2.0f * powf(8.0f, kZoomWrapLimit) * 1.001f) << value;
+  }
+}
+
+struct WrapRun {
+  AXformf object;
+  AViewVolume view;
+};
+void Wrap(WrapRun& run) { WrapObject(run.object, run.view, kWidth, kHeight); }
+
+// Far-off positions, most of which no float period divides exactly: each
+// ends inside the widened view, on the side the loop of periods would have
+// left it (above the range in (-L, L], below it in [-L, L)).
+TEST(WrapObjectTest, FarOffPositionsEndInsideTheView) {
+  const AViewVolume start = StartView();
+  const float lx = RightLimit(start);
+  const float ly = kWrapRadius + start.m_Height * 0.5f;
+  const float cases[] = {1e17f, -1e17f, 3.4e38f, -3.4e38f, FLT_MAX, -FLT_MAX, 1e30f, -1e30f,
+                         123456789.0f, -98765.4321f};
+  for (float value : cases) {
+    SCOPED_TRACE(value);
+    WrapRun run = {CSpatialMath::Identity, start};
+    run.object.m_Matrix.m_Translation = {value, -value, -20.0f};
+    ASSERT_TRUE(EndsInTime(run, &Wrap)) << "the wrap never ended";
+    const float x = run.object.m_Matrix.m_Translation.x;
+    const float y = run.object.m_Matrix.m_Translation.y;
+    if (value > 0) {
+      EXPECT_TRUE(x > -lx && x <= lx) << x;
+      EXPECT_TRUE(y >= -ly && y < ly) << y;
+    } else {
+      EXPECT_TRUE(x >= -lx && x < lx) << x;
+      EXPECT_TRUE(y > -ly && y <= ly) << y;
+    }
+    EXPECT_EQ(run.object.m_Matrix.m_Translation.z, -20.0f);
+    EXPECT_EQ(run.view.m_Height, start.m_Height);
+  }
+}
+
+// The wrap takes whole periods exactly: a position a known number of periods
+// away from a place in the view comes back to that place (to the float
+// precision of the far value itself).
+TEST(WrapObjectTest, WholePeriodsAreTakenExactly) {
+  const AViewVolume start = StartView();
+  const double period = 2.0 * RightLimit(start);
+  for (double periods : {1.0, 3.0, 1000.0, 65536.0 * 3}) {
+    for (double place : {0.25, -0.8}) {
+      WrapRun run = {CSpatialMath::Identity, start};
+      const float value = static_cast<float>(place + periods * period);
+      run.object.m_Matrix.m_Translation.x = value;
+      ASSERT_TRUE(EndsInTime(run, &Wrap));
+      // What the float value holds, wrapped in double.
+      const double expected = static_cast<double>(value) - periods * period;
+      EXPECT_NEAR(run.object.m_Matrix.m_Translation.x, expected, 1e-6 * fabs(expected) + 1e-6)
+          << periods << " periods from " << place;
+    }
+  }
+}
+
+struct StepRun {
+  CAgility agility;
+  AXformf object;
+  AViewVolume view;
+  float seconds;
+  short motion[6];
+};
+void Step(StepRun& run) {
+  const short noScroll[2] = {0, 0};
+  StepObject(run.agility, run.seconds, run.motion, noScroll, run.object, run.view, kWidth,
+             kHeight);
+}
+
+// A stall of 1.6 to 2.1 s (a menu open, the window dragged) read as one step
+// of a full pull with the object off the centre: the view grows by 2^80 to
+// 2^105 and the object, zoomed about the centre, lands as far off; the zoom
+// wraps back at once, and the next small push must wrap the object into the
+// view again instead of spinning the dialog's only thread.
+TEST(StepObjectTest, ALongStallThenASmallPushEnds) {
+  for (float stall : {1.6f, 1.8f, 2.1f}) {
+    SCOPED_TRACE(stall);
+    StepRun run = {CAgility(), CSpatialMath::Identity, StartView(), stall, {0, 0, -32767, 0, 0, 0}};
+    run.object.m_Matrix.m_Translation = {0.5f, -0.3f, -20.0f};
+    ASSERT_TRUE(EndsInTime(run, &Step)) << "the stalled step never ended";
+    EXPECT_GT(fabsf(run.object.m_Matrix.m_Translation.x), 1e17f) << "the object went far off";
+
+    run.seconds = 0.02f;
+    const short push[6] = {200, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 6; ++i) run.motion[i] = push[i];
+    ASSERT_TRUE(EndsInTime(run, &Step)) << "the small push after the stall never ended";
+    const float c = run.view.m_Height * 0.5f;
+    const float lx = kWrapRadius + kWidth * c / kHeight, ly = kWrapRadius + c;
+    EXPECT_LE(fabsf(run.object.m_Matrix.m_Translation.x), lx);
+    EXPECT_LE(fabsf(run.object.m_Matrix.m_Translation.y), ly);
+    EXPECT_LE(run.view.m_Height, 2.0f * powf(8.0f, kZoomWrapLimit) * 1.001f);
+    EXPECT_GE(run.view.m_Height, 2.0f * powf(8.0f, -kZoomWrapLimit) * 0.999f);
   }
 }
 

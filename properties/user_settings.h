@@ -1,0 +1,27 @@
+// The user's settings where the session agent keeps them: HKCU
+// "Software\Pellmor Vastine\Kestrin\2.10", "LogFactors" (8 bytes: pan, zoom,
+// spin, scroll hat) and "Flags" (the vertical-axis convention in bit 0). The
+// agent sends them to the service whenever it connects, so they are what the
+// service applies once the agent is there. The dialog reads them where the
+// section cannot tell (not mapped yet, or the agent's values not landed in
+// it); it never writes them.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+constexpr wchar_t kUserSettingsKey[] = L"Software\\Pellmor Vastine\\Kestrin\\2.10";
+
+// Each setting as the agent reads it: the stored bytes (the type is not
+// looked at; a shorter "LogFactors" fills only its own bytes, the rest are 0,
+// and "Flags" counts by its low 16 bits), or the default (0x8000 each, Flags
+// 0) when the key or the value does not exist. Known is false where a value
+// exists but could not be read (the key refused, a value longer than its
+// setting): nothing is known of that setting.
+struct UserSettings {
+  bool m_FlagsKnown;
+  uint16_t m_Flags;
+  bool m_LogFactorsKnown;
+  uint16_t m_LogFactors[4];
+};
+
+UserSettings ReadUserSettings();
