@@ -13,10 +13,9 @@
 // A view stays mapped until the process ends: a read on another thread, or a
 // client that took the view's address from the exported globals, may be using
 // it at any time. While the connection holds a handle to the section, the
-// section keeps its name and a service that starts again gets the same one,
-// so one view serves every reconnect (under Wine that service's open of the
-// name is refused instead, and it publishes no section: see README.md). The
-// last object's close gives up that handle, and with it (once the service is
+// section keeps its name and a service that starts again opens the same one
+// and publishes into it, so one view serves every reconnect. The last
+// object's close gives up that handle, and with it (once the service is
 // gone too) the name: a service started after that makes a new section. So
 // the first open after a close maps a new view and points the globals at it,
 // and the earlier view stays as it was.
