@@ -4,9 +4,10 @@
 //
 // One connection per process. It is made by the first CKestrin and kept
 // while any CKestrin lives; the last one to go closes it (hook, section
-// handle, client window), and a CKestrin built after that connects again, so
-// a client that closes and reopens its only object keeps hearing events and
-// reading motion. One lock guards the connect and close decisions, the list
+// handle, client window) and says goodbye to the agent, and a CKestrin built
+// after that connects again, so a client that closes and reopens its only
+// object keeps hearing events and reading motion, the device's current state
+// at once. One lock guards the connect and close decisions, the list
 // of live states and the notices' hold on a state; motion reads take no
 // lock.
 //
@@ -234,6 +235,10 @@ void CloseConnection() {
     CloseHandle(mapping);
     c.m_ViewOrphaned = true;  // the view alone no longer holds its section's name
   }
+  // The agent drops this client and hands its focus on, so that the next
+  // connection of the process hears the device's state at once.
+  if (c.m_ClientWindow && ManagerWindow())
+    PostToManager(kestrin::manager::RequestWParam(kestrin::manager::ClientGoodbye));
   if (HWND window = __atomic_exchange_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_ACQ_REL)) {
     if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
       DestroyWindow(window);

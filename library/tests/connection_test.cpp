@@ -414,6 +414,11 @@ TEST(Kestrin1Lifetime, AnObjectBuiltAfterTheLastWasDestroyedConnectsAgain) {
   EXPECT_EQ(nullptr, g_Connection.m_Mapping);
   EXPECT_EQ(view, g_Connection.m_View);
   EXPECT_EQ(0, CountClientWindows());
+  // The agent is told the window is gone: it hands the process's focus on.
+  g_Requests.clear();
+  Pump();
+  EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientGoodbye),
+                                                     reinterpret_cast<LPARAM>(firstWindow))));
 
   g_Requests.clear();
   CKestrin* second = KesKestrinCreate(0, CKestrin::AccessModeDefault);
