@@ -59,11 +59,42 @@ void RetrackForeground() {
   TrackForeground();
 }
 
-// After a dead client was dropped: a live client of the foreground process
-// takes the focus (a new process may have been given the dead one's id).
+// After the focused client was dropped (its goodbye, or a post that found its
+// window gone): a live client of the foreground process takes the focus (a
+// new process may have been given the dead one's id) with the current state.
 void FocusForegroundClient() {
   AgentClientRecord* client = FindClientByProcess(LastForegroundProcess);
   if (!client) return;
+  FocusedClient = IndexOf(client);
+  SendStateToClient(client);
+}
+
+// The focused client loses the focus before it is told: a failed post then
+// has no focus to hand on. A client bound to device 1 loses the device.
+void TakeFocusFrom(AgentClientRecord* focused) {
+  FocusedClient = kNoClient;
+  if (focused->m_DeviceId != 1) return;
+  focused->m_LastState =
+      static_cast<uint16_t>((focused->m_LastState & kFocusLossMask & 0xFF00) | DeviceStateNotice);
+  focused->m_LastButtons = 0;
+  PostToClient(focused, focused->m_LastState, 0);
+}
+
+// A client that has just arrived for the foreground process (its first hello,
+// or the completed id of the process it works for) is weighed for the focus
+// at once. When another client of that process holds the focus, the newcomer
+// takes it with the current state: a process makes a new client window when
+// it has closed its earlier one, and a window closed without a goodbye would
+// otherwise keep the process's device state until the state next changed. A
+// focused window that is gone is dropped by the focus-loss notice it is sent.
+void FocusArrivedClient(AgentClientRecord* client) {
+  RetrackForeground();
+  if (FocusedClient == kNoClient || FocusedClient == IndexOf(client)) return;
+  AgentClientRecord* focused = ClientAt(FocusedClient);
+  if (!ClientHasProcess(client, LastForegroundProcess) ||
+      !ClientHasProcess(focused, LastForegroundProcess))
+    return;
+  TakeFocusFrom(focused);
   FocusedClient = IndexOf(client);
   SendStateToClient(client);
 }
@@ -144,16 +175,26 @@ void OnManagerMessage(WPARAM wParam, LPARAM lParam) {
   switch (RequestCode(request)) {
     case ClientHello: {
       AgentClientRecord* client = FindClientByWindow(window);
-      if (!client) client = AddClient(window);
+      const bool arrived = !client;
+      if (arrived) client = AddClient(window);
       if (!client) return;
       PostToClient(client, ClientRegistered, client->m_DeviceId);
       if (!ClientIsRegistered(client)) return;  // its window is gone
-      if (client->m_ProcessId == LastForegroundProcess) RetrackForeground();
+      if (client->m_ProcessId != LastForegroundProcess) return;
+      if (arrived)
+        FocusArrivedClient(client);
+      else
+        RetrackForeground();
       return;
     }
-    case ClientGoodbye:
-      if (AgentClientRecord* client = FindClientByWindow(window)) RemoveClient(client);
+    case ClientGoodbye: {
+      AgentClientRecord* client = FindClientByWindow(window);
+      if (!client) return;
+      const bool wasFocused = FocusedClient == IndexOf(client);
+      RemoveClient(client);
+      if (wasFocused) FocusForegroundClient();
       return;
+    }
     case ClientFocusLost:
     case ClientFocusGained:
       TrackForeground();
@@ -169,7 +210,7 @@ void OnManagerMessage(WPARAM wParam, LPARAM lParam) {
       if (!client || !(client->m_ClientFlags & kClientAwaitingLowHalf)) return;
       client->m_AssociatedProcessId |= RequestHigh(request);
       client->m_ClientFlags &= static_cast<uint16_t>(~kClientAwaitingLowHalf);
-      if (client->m_AssociatedProcessId == LastForegroundProcess) RetrackForeground();
+      if (client->m_AssociatedProcessId == LastForegroundProcess) FocusArrivedClient(client);
       return;
     }
     case SetLogFactorsLow:
@@ -283,15 +324,7 @@ void UpdateFocusedClient() {
   if (FocusedClient != kNoClient) {
     AgentClientRecord* focused = ClientAt(FocusedClient);
     if (ClientHasProcess(focused, processId)) return;
-    // It loses the focus before it is told: a failed post then has no focus
-    // to hand on, which the lookup below does.
-    FocusedClient = kNoClient;
-    if (focused->m_DeviceId == 1) {
-      focused->m_LastState = static_cast<uint16_t>((focused->m_LastState & kFocusLossMask & 0xFF00) |
-                                                   DeviceStateNotice);
-      focused->m_LastButtons = 0;
-      PostToClient(focused, focused->m_LastState, 0);
-    }
+    TakeFocusFrom(focused);  // the lookup below hands the focus on
   }
   AgentClientRecord* client = FindClientByProcess(processId);
   if (!client) return;

@@ -11,13 +11,20 @@
 namespace {
 
 
-// Everyone, authenticated users, anonymous logons and built-in guests may read;
-// the creator owner has all access. Systems that reject the anonymous-logon
-// entry get the same text without it.
+// Everyone, authenticated users, anonymous logons and built-in guests may read.
+// The service's own account has all access by its own SID: LocalSystem, and
+// the administrators (under Wine the service runs as the one user, who is an
+// administrator). The creator-owner entry alone grants nothing on a section
+// created directly (it only stands in for inheritance): a service started
+// again while clients still hold the section would be refused its own
+// section by name and publish nowhere. An ordinary user's program holds the
+// administrators only for denying and reads.
+// Systems that reject the anonymous-logon entry get the same text without it.
 const char kSectionSddl[] =
-    "D:(A;;GRGX;;;WD)(A;;GRGX;;;AU)(A;;GRGX;;;AN)(A;;GRGX;;;BG)(A;;GA;;;CO)";
+    "D:(A;;GRGX;;;WD)(A;;GRGX;;;AU)(A;;GRGX;;;AN)(A;;GRGX;;;BG)(A;;GA;;;CO)(A;;GA;;;SY)"
+    "(A;;GA;;;BA)";
 const char kSectionSddlNoAnonymous[] =
-    "D:(A;;GRGX;;;WD)(A;;GRGX;;;AU)(A;;GRGX;;;BG)(A;;GA;;;CO)";
+    "D:(A;;GRGX;;;WD)(A;;GRGX;;;AU)(A;;GRGX;;;BG)(A;;GA;;;CO)(A;;GA;;;SY)(A;;GA;;;BA)";
 
 SECURITY_ATTRIBUTES g_Security;
 PSECURITY_DESCRIPTOR g_Descriptor;  // LocalAlloc block of the SDDL conversion

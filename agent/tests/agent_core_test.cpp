@@ -493,6 +493,79 @@ TEST_F(AgentCoreTest, WhenADeadClientsProcessIdIsReusedTheLiveClientOfThatProces
   EXPECT_EQ(reborn->notices().size(), 2u) << "states keep flowing to it";
 }
 
+TEST_F(AgentCoreTest, ANewWindowOfTheFocusedClientsProcessTakesTheFocusWithTheCurrentState) {
+  // The focused process closes its client window and makes a new one (a host
+  // that closes and reopens its only device handle): the new window hears
+  // the device's state at once. The earlier window loses the focus; one that
+  // went without a goodbye leaves the table.
+  const uint16_t moving = kOpen | StateBallActive;
+  for (bool earlierGone : {true, false}) {
+    SCOPED_TRACE(earlierGone ? "the earlier window went silently" : "the earlier window is there");
+    State(1, moving, 3);
+    auto earlier = Client(100);
+    ForegroundOf(100);
+    Post(ClientFocusGained, 0, static_cast<uint32_t>(earlier->param()));
+    Serve();
+    ASSERT_EQ(earlier->notices().size(), 1u);
+    earlier->ClearNotices();
+    if (earlierGone) earlier->Destroy();
+
+    TestClientWindow next;
+    WindowProcesses[next.window()] = 100;
+    Post(ClientHello, 0, static_cast<uint32_t>(next.param()));
+    Serve();
+    EXPECT_THAT(next.notices(), ElementsAre(ReceivedNotice{Notice(1, ClientRegistered), 1},
+                                            ReceivedNotice{Notice(1, moving | 6), 3}));
+    EXPECT_EQ(FocusedClient, static_cast<int>(PoolIndexOf(&AgentClients, Record(next))));
+    if (earlierGone) {
+      EXPECT_EQ(ClientCount(), 1);
+    } else {
+      EXPECT_THAT(earlier->notices(),
+                  ElementsAre(ReceivedNotice{Notice(1, StateDeviceAttached | 6), 0}));
+    }
+    State(1, kOpen, 3);
+    EXPECT_EQ(next.notices().size(), 3u) << "states keep flowing to it";
+
+    for (LPARAM window : {earlier->param(), next.param()})
+      Post(ClientGoodbye, 0, static_cast<uint32_t>(window));
+    Serve();
+    ASSERT_EQ(ClientCount(), 0);
+    Foreground = LastForegroundWindow = nullptr;
+    LastForegroundProcess = 0;
+  }
+}
+
+TEST_F(AgentCoreTest, AGoodbyeOfTheFocusedClientHandsTheFocusToAnotherClientOfItsProcess) {
+  const uint16_t moving = kOpen | StateBallActive;
+  State(1, moving, 1);
+  auto first = Client(100), second = Client(100);
+  ForegroundOf(100);
+  Post(ClientFocusGained, 0, static_cast<uint32_t>(first->param()));
+  Serve();
+  ASSERT_NE(FocusedClient, kNoClient);
+  const bool firstFocused = FocusedClient == PoolIndexOf(&AgentClients, Record(*first));
+  TestClientWindow* focused = firstFocused ? first.get() : second.get();
+  TestClientWindow* other = firstFocused ? second.get() : first.get();
+  other->ClearNotices();
+  Post(ClientGoodbye, 0, static_cast<uint32_t>(focused->param()));
+  Serve();
+  EXPECT_THAT(other->notices(), ElementsAre(ReceivedNotice{Notice(1, moving | 6), 1}));
+  EXPECT_EQ(FocusedClient, static_cast<int>(PoolIndexOf(&AgentClients, Record(*other))));
+
+  // The last client's goodbye leaves nobody focused; the process's next
+  // window hears the state at once.
+  Post(ClientGoodbye, 0, static_cast<uint32_t>(other->param()));
+  Serve();
+  EXPECT_EQ(FocusedClient, kNoClient);
+  EXPECT_EQ(ClientCount(), 0);
+  TestClientWindow next;
+  WindowProcesses[next.window()] = 100;
+  Post(ClientHello, 0, static_cast<uint32_t>(next.param()));
+  Serve();
+  EXPECT_THAT(next.notices(), ElementsAre(ReceivedNotice{Notice(1, ClientRegistered), 1},
+                                          ReceivedNotice{Notice(1, moving | 6), 1}));
+}
+
 // ---- windows and the loop ----
 
 TEST_F(AgentCoreTest, TheServiceBroadcastIsHeardThroughTheHiddenTopLevelWindow) {

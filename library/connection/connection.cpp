@@ -4,19 +4,21 @@
 //
 // One connection per process. It is made by the first CKestrin and kept
 // while any CKestrin lives; the last one to go closes it (hook, section
-// handle, client window), and a CKestrin built after that connects again, so
-// a client that closes and reopens its only object keeps hearing events and
-// reading motion. One lock guards the connect and close decisions, the list
-// of live states and the notices' hold on a state; motion reads take no
-// lock.
+// handle, client window) and says goodbye to the agent, and a CKestrin built
+// after that connects again, so a client that closes and reopens its only
+// object keeps hearing events and reading motion, the device's current state
+// at once. The window and the hook belong to the thread that connected: when
+// that thread has ended (and the system took both with it) while objects of
+// other threads kept the connection, the next CKestrin connects again on its
+// own thread. One lock guards the connect and close decisions, the list of
+// live states and the notices' hold on a state; motion reads take no lock.
 //
 // A view stays mapped until the process ends: a read on another thread, or a
 // client that took the view's address from the exported globals, may be using
 // it at any time. While the connection holds a handle to the section, the
-// section keeps its name and a service that starts again gets the same one,
-// so one view serves every reconnect (under Wine that service's open of the
-// name is refused instead, and it publishes no section: see README.md). The
-// last object's close gives up that handle, and with it (once the service is
+// section keeps its name and a service that starts again opens the same one
+// and publishes into it, so one view serves every reconnect. The last
+// object's close gives up that handle, and with it (once the service is
 // gone too) the name: a service started after that makes a new section. So
 // the first open after a close maps a new view and points the globals at it,
 // and the earlier view stays as it was.
@@ -166,6 +168,31 @@ void OpenSection() {
   c.m_ViewOrphaned = false;
 }
 
+// The thread that made the connection has ended while objects of other
+// threads kept it: the system destroyed that thread's client window and
+// removed its hook with it, so no notice would reach the objects any more.
+// Under the lock.
+bool ConnectionThreadEnded() {
+  HWND window = __atomic_load_n(&g_Connection.m_ClientWindow, __ATOMIC_ACQUIRE);
+  return window && !IsWindow(window);
+}
+
+// Tells the agent the client window is going (or gone): it drops the client
+// and hands its focus on, so that the process's next window hears the
+// device's state at once.
+void SayGoodbye() {
+  if (g_Connection.m_ClientWindow && ManagerWindow())
+    PostToManager(kestrin::manager::RequestWParam(kestrin::manager::ClientGoodbye));
+}
+
+// Forgets the window and the hook that went with their thread (nothing is
+// left to release) and says goodbye for the window. Under the lock.
+void ForgetEndedThread() {
+  SayGoodbye();
+  __atomic_store_n(&g_Connection.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_RELEASE);
+  __atomic_store_n(&g_Connection.m_IdleHook, static_cast<HHOOK>(nullptr), __ATOMIC_RELEASE);
+}
+
 bool IsOurProcedure(HWND window) {
   return GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ClientWindowProc);
 }
@@ -180,6 +207,11 @@ uint16_t SystemTic() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   return static_cast<uint16_t>(now.dwLowDateTime >> 11);
+}
+
+int NoticesHolding(const ConnectionState* state) {
+  ConnectionLock hold;
+  return reinterpret_cast<const StateEntry*>(state)->m_Uses;
 }
 
 const DeviceMotionRecord* MotionRecord() {
@@ -235,6 +267,7 @@ void CloseConnection() {
     CloseHandle(mapping);
     c.m_ViewOrphaned = true;  // the view alone no longer holds its section's name
   }
+  SayGoodbye();
   if (HWND window = __atomic_exchange_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_ACQ_REL)) {
     if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
       DestroyWindow(window);
@@ -344,6 +377,9 @@ CKestrin::CKestrin(unsigned short, EAccessMode) : m_Motion(), m_Scroll(), m_pCon
     if (!g_Connection.m_Connected) {
       Connect();
       g_Connection.m_Connected = true;
+    } else if (ConnectionThreadEnded()) {
+      ForgetEndedThread();
+      Connect();  // on this thread; the section handle and the view stay
     }
     ++g_Connection.m_Objects;
     PrimeReadState(&entry->m_State, MotionRecord());

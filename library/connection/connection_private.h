@@ -33,6 +33,11 @@ extern ProcessConnection g_Connection;
 // keeps the blocks here to see writes into states that are gone.
 extern void (*g_FreeStateMemory)(void* block, size_t bytes);
 
+// The notices being applied to a state now: the window procedure holds the
+// newest object's state for each one, and a state is freed only when none
+// holds it.
+int NoticesHolding(const ConnectionState* state);
+
 // The tic source of the motion reads (the system time; tests put a clock of
 // their own here).
 extern TicClock g_TicClock;

@@ -116,6 +116,20 @@ void PublishBall(DeviceMotionRecord* record, int16_t value) {
   PublishMotionBatch(header, WithMovingBit(h, value != 0), 1);
 }
 
+// A new object, with g_Events empty, hears the device attached, enabled and
+// the ball active, and reads one ball report of value published after that.
+ABallMotion HearAndRead(CKestrin* kestrin, TestSection* section, int16_t value) {
+  PostNotice(km::NoticeWParam(1, 0x0706), 0);
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventDeviceAttached, 0L),
+                                    std::make_pair(EventDeviceEnabled, 0L),
+                                    std::make_pair(EventBallActive, 0L)));
+  PublishBall(section->Record1(), value);
+  ABallMotion motion = {};
+  EXPECT_EQ(1, KesGetBallMotion(kestrin, &motion));
+  EXPECT_EQ(value, motion.tx);
+  return motion;
+}
+
 int CountClientWindows() {
   int count = 0;
   HWND window = nullptr;
@@ -487,6 +501,11 @@ TEST(Kestrin1Lifetime, AnObjectBuiltAfterTheLastWasDestroyedConnectsAgain) {
   EXPECT_EQ(nullptr, g_Connection.m_Mapping);
   EXPECT_EQ(view, g_Connection.m_View);
   EXPECT_EQ(0, CountClientWindows());
+  // The agent is told the window is gone: it hands the process's focus on.
+  g_Requests.clear();
+  Pump();
+  EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientGoodbye),
+                                                     reinterpret_cast<LPARAM>(firstWindow))));
 
   g_Requests.clear();
   CKestrin* second = KesKestrinCreate(0, CKestrin::AccessModeDefault);
@@ -497,14 +516,7 @@ TEST(Kestrin1Lifetime, AnObjectBuiltAfterTheLastWasDestroyedConnectsAgain) {
   EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientHello),
                                                      ClientLParam())));
   // The new object hears the device and reads motion.
-  PostNotice(km::NoticeWParam(1, 0x0706), 0);
-  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventDeviceAttached, 0L),
-                                    std::make_pair(EventDeviceEnabled, 0L),
-                                    std::make_pair(EventBallActive, 0L)));
-  PublishBall(section.Record1(), 321);
-  ABallMotion motion = {};
-  EXPECT_EQ(1, KesGetBallMotion(second, &motion));
-  EXPECT_EQ(321, motion.tx);
+  ABallMotion motion = HearAndRead(second, &section, 321);
   EXPECT_EQ(321, motion.rz);
   EXPECT_EQ(122, motion.tics);
   KesKestrinDestroy(second);
@@ -686,14 +698,15 @@ TEST_F(Kestrin1Connected, ANullCallbackIsNoCallback) {
 
 // State blocks given back while a test runs: filled with a mark and kept, so
 // that a write into a state after it was freed shows. A block freed while the
-// window procedure is applying a notice to it is counted as well.
+// window procedure holds it for a notice is counted as well. (Which state a
+// notice works on is the one newest when the procedure took it: by the time
+// the callback runs, the other thread may have made a newer one.)
 constexpr unsigned char kFreedMark = 0xDD;
 std::mutex g_QuarantineLock;
 std::vector<std::pair<unsigned char*, size_t>> g_Quarantine;
-std::atomic<void*> g_Applying{nullptr};  // the state of the notice in the callback
 std::atomic<long> g_Freed{0}, g_FreedWhileApplied{0};
 void QuarantineState(void* block, size_t bytes) {
-  if (block == g_Applying.load()) ++g_FreedWhileApplied;
+  if (NoticesHolding(static_cast<const ConnectionState*>(block)) != 0) ++g_FreedWhileApplied;
   memset(block, kFreedMark, bytes);
   std::lock_guard<std::mutex> hold(g_QuarantineLock);
   g_Quarantine.emplace_back(static_cast<unsigned char*>(block), bytes);
@@ -729,12 +742,10 @@ void SpinMicroseconds(int us) {
 // destroys objects (the one whose state the notice is for among them).
 std::atomic<long> g_Heard{0};
 long KESTRIN1_CALLBACK SlowCallback(unsigned int, long) {
-  g_Applying = __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE);
   const long freed = g_Freed;
   const DWORD start = GetTickCount();
   while (g_Freed < freed + 2 && GetTickCount() - start < 100) {
   }
-  g_Applying = nullptr;
   ++g_Heard;
   return 0;
 }
@@ -784,10 +795,12 @@ TEST(Kestrin1Threads, ObjectsDestroyedOnAnotherThreadWhileNoticesArrive) {
 TEST(Kestrin1Threads, ConstructionAndDestructionOnTwoThreadsShareOneConnection) {
   // Two threads build and destroy their objects at the same time; an object
   // never joins a connection that is being closed, and no connection is
-  // made twice.
+  // made twice. Neither thread ends before both are done: a thread that ends
+  // takes its windows and hooks with it (the case below).
   StandInManager manager;
   std::atomic<int> orphans{0};
   std::atomic<bool> go{false};
+  std::atomic<int> done{0};
   auto worker = [&] {
     while (!go) {
     }
@@ -801,6 +814,8 @@ TEST(Kestrin1Threads, ConstructionAndDestructionOnTwoThreadsShareOneConnection) 
       delete k;
       Pump();
     }
+    ++done;
+    while (done < 2) Pump();
   };
   std::thread a(worker), b(worker);
   go = true;
@@ -815,6 +830,53 @@ TEST(Kestrin1Threads, ConstructionAndDestructionOnTwoThreadsShareOneConnection) 
   // The connection still works for a new object.
   CKestrin k;
   EXPECT_EQ(1, CountClientWindows());
+}
+
+TEST(Kestrin1Threads, AnObjectBuiltAfterTheConnectionsThreadEndedConnectsOnItsOwnThread) {
+  // The thread that made the connection lets its object go and ends while
+  // an object of this thread keeps the connection: the system destroys that
+  // thread's client window and removes its hook. The next object connects
+  // again on its own thread, tells the agent the old window is gone, hears
+  // notices and reads through the same view.
+  TestSection section;
+  ASSERT_TRUE(section.ok());
+  StandInManager manager;
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  CKestrin* kept = nullptr;
+  HWND ended = nullptr;
+  std::thread maker([&] {
+    CKestrin* first = new CKestrin();
+    ended = g_Connection.m_ClientWindow;
+    std::thread keeper([&] { kept = new CKestrin(); });  // joins the connection
+    keeper.join();
+    delete first;
+  });
+  maker.join();
+  ASSERT_NE(nullptr, kept);
+  ASSERT_NE(nullptr, ended);
+  ASSERT_FALSE(IsWindow(ended)) << "the window went with its thread";
+  void* view = g_Connection.m_View;
+  ASSERT_NE(nullptr, view);
+
+  Pump();
+  g_Requests.clear();
+  g_Events.clear();
+  CKestrin* newest = new CKestrin();
+  HWND window = g_Connection.m_ClientWindow;
+  ASSERT_TRUE(IsWindow(window));
+  EXPECT_EQ(GetCurrentThreadId(), GetWindowThreadProcessId(window, nullptr));
+  EXPECT_NE(nullptr, g_Connection.m_IdleHook);
+  EXPECT_EQ(view, g_Connection.m_View);
+  Pump();
+  EXPECT_THAT(g_Requests,
+              ElementsAre(std::make_pair(km::RequestWParam(km::ClientGoodbye),
+                                         reinterpret_cast<LPARAM>(ended)),
+                          std::make_pair(km::RequestWParam(km::ClientHello), ClientLParam())));
+  HearAndRead(newest, &section, 55);
+  delete kept;
+  delete newest;
+  EXPECT_EQ(0, CountClientWindows());
+  EXPECT_EQ(nullptr, g_Connection.m_IdleHook);
 }
 
 TEST(Kestrin1Load, RefreshPeriodOfTheDisplay) {

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
@@ -34,6 +36,8 @@ long KESTRIN1_CALLBACK RecordEvent(unsigned int event, long) {
   g_Events.push_back(event);
   return 0;
 }
+
+std::vector<short> Axes(const ABallMotion& m) { return {m.tx, m.ty, m.tz, m.rx, m.ry, m.rz}; }
 
 bool Seen(unsigned event) {
   return std::find(g_Events.begin(), g_Events.end(), event) != g_Events.end();
@@ -93,6 +97,17 @@ class Kestrin1EndToEnd : public SimulatedServiceTest {
   // Single pushes, each read as the service's stages make it of the report
   // (solver state from rest, as in a service that just started).
   void ReadSinglePushes();
+  // This build's agent, this process in the foreground, the object built
+  // and heard, and single pushes read.
+  void ConnectAndReadPushes() {
+    InstallThisAgent(KESTRIN_ELF_EXE);
+    if (HasFatalFailure()) return;
+    ASSERT_NE(nullptr, ShowForegroundWindow("Kestrin1EndToEndWindow", "Kestrin1 end to end"));
+    CKestrin::Register(RecordEvent, GetCurrentProcessId());
+    Connect();
+    if (HasFatalFailure()) return;
+    ReadSinglePushes();
+  }
   void Road();
 
   CKestrin* kestrin_ = nullptr;
@@ -125,9 +140,7 @@ void Kestrin1EndToEnd::ReadSinglePushes() {
     SendBall(report, 1);
     if (HasFatalFailure()) return;
     ASSERT_EQ(1, KesGetBallMotion(kestrin_, &motion));
-    EXPECT_THAT(std::vector<short>({motion.tx, motion.ty, motion.tz, motion.rx, motion.ry,
-                                    motion.rz}),
-                ::testing::ElementsAreArray(out, 6));
+    EXPECT_THAT(Axes(motion), ::testing::ElementsAreArray(out, 6));
   }
 }
 
@@ -179,13 +192,7 @@ TEST_F(Kestrin1EndToEnd, AnObjectBuiltAfterTheServiceRestartedReadsItsMotion) {
   // Every object of the process goes, the service stops and starts again
   // (creating its section by its name), and the next object reads what the
   // new service publishes.
-  InstallThisAgent(KESTRIN_ELF_EXE);
-  if (HasFatalFailure()) return;
-  ASSERT_NE(nullptr, ShowForegroundWindow("Kestrin1EndToEndWindow", "Kestrin1 end to end"));
-  CKestrin::Register(RecordEvent, GetCurrentProcessId());
-  Connect();
-  if (HasFatalFailure()) return;
-  ReadSinglePushes();
+  ConnectAndReadPushes();
   if (HasFatalFailure()) return;
   delete kestrin_;
   kestrin_ = nullptr;
@@ -200,6 +207,55 @@ TEST_F(Kestrin1EndToEnd, AnObjectBuiltAfterTheServiceRestartedReadsItsMotion) {
   Connect();
   if (HasFatalFailure()) return;
   ReadSinglePushes();
+}
+
+TEST_F(Kestrin1EndToEnd, AnObjectKeptThroughAServiceRestartReadsTheNewServicesMotion) {
+  // The object lives on while the service is removed (-u) and installed and
+  // started again (-i), as an update of the service does: the new service
+  // opens the section the client still holds and publishes into it, and the
+  // same object reads the new motion without doing anything.
+  ConnectAndReadPushes();
+  if (HasFatalFailure()) return;
+
+  const DWORD removing = GetTickCount();
+  RunResult removed = Run("-u");
+  ASSERT_TRUE(removed.started) << removed.output;
+  ASSERT_EQ(0u, removed.exitCode) << removed.output;
+  ASSERT_TRUE(WaitForServiceGone(20000));
+  const DWORD start = GetTickCount();
+  install_ = Run("-i");
+  ASSERT_TRUE(install_.started) << install_.output;
+  ASSERT_EQ(0u, install_.exitCode) << install_.output;
+  ASSERT_TRUE(WaitForServiceState(SERVICE_RUNNING, 20000));
+  servicePid_ = QueryKestrinService().status.dwProcessId;
+  ASSERT_TRUE(WaitForDeviceOpen(ball_));
+  const DWORD running = GetTickCount();
+
+  // A push of the new recording, from rest as the new service's solver is.
+  uint16_t settings[4];
+  memcpy(settings, Record1()->m_LogFactors, sizeof settings);
+  GainsFromSettings(gains_, settings);
+  convention_ = Record1()->m_Flags;
+  for (float& s : solver_) s = 0;
+  const int push[6] = {-30, 70, 0, 0, 25, 0};
+  int16_t out[6];
+  SendBall(Expect(push, out), 1);  // seen through the view the object kept
+  if (HasFatalFailure()) return;
+  ABallMotion motion = {};
+  ASSERT_TRUE(PumpUntil([&] { return KesGetBallMotion(kestrin_, &motion) == 1; }, 10000))
+      << "events since the restart: " << ::testing::PrintToString(g_Events);
+  const DWORD read = GetTickCount();
+  EXPECT_THAT(Axes(motion), ::testing::ElementsAreArray(out, 6));
+  printf("from -i to the first read of the new motion: %lu ms (service running with the device "
+         "open after %lu ms; from -u: %lu ms)\n",
+         static_cast<unsigned long>(read - start), static_cast<unsigned long>(running - start),
+         static_cast<unsigned long>(read - removing));
+  // And every push after it.
+  const int next[6] = {0, 0, 200, 0, 0, 0};
+  SendBall(Expect(next, out), 1);
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(1, KesGetBallMotion(kestrin_, &motion));
+  EXPECT_THAT(Axes(motion), ::testing::ElementsAreArray(out, 6));
 }
 
 TEST_F(Kestrin1EndToEnd, TheOtherArchitecturesAgentServesThisClient) {

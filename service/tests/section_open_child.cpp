@@ -1,15 +1,20 @@
-// A program of another session's kind: opens the service's motion section
-// with the access named on its command line ("read" or "write").
+// A program of an ordinary user (ordinary_user.h), as another session runs
+// it: opens the service's motion section with the access named on its
+// command line ("read" or "write").
 // read: maps it read-only and prints record 1's ball header and first sum.
-// Exit code 0 on success, else the error of the failed call.
+// Exit code 0 on success, 2 when it cannot act as an ordinary user, else the
+// error of the failed call.
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "motion_section.h"
+#include "ordinary_user.h"
 
 int main(int argc, char** argv) {
   bool write = argc > 1 && strcmp(argv[1], "write") == 0;
+  OrdinaryUser user;
+  if (!user.acting()) return 2;
   HANDLE section = OpenFileMappingA(write ? FILE_MAP_WRITE : FILE_MAP_READ, FALSE, kSectionName);
   if (!section) return static_cast<int>(GetLastError());
   SYSTEM_INFO info;

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "dbwin_monitor.h"
 #include "motion_section.h"
+#include "ordinary_user.h"
 #include "process_runner.h"
 #include "reporting.h"
 #include "section.h"
@@ -85,8 +87,8 @@ TEST_F(SectionTest, SlotBeyondTheRecordsIsReportedOnce) {
   EXPECT_EQ(std::vector<std::string>{expected}, lines);
 }
 
-// Another program opens the section for reading and sees what the writer
-// published; it cannot open it for writing.
+// An ordinary user's program opens the section for reading and sees what the
+// writer published; it cannot open it for writing.
 TEST_F(SectionTest, AnotherProgramGetsReadAccessOnly) {
   DeviceMotionRecord* record = MotionRecordForSlot(0);
   ASSERT_NE(nullptr, record);
@@ -106,17 +108,35 @@ TEST_F(SectionTest, AnotherProgramGetsReadAccessOnly) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), writer.exitCode);
 }
 
-// Any opener but the creator, this process included, is held to the
-// section's access list.
-TEST_F(SectionTest, ReopeningForWriteIsRefusedHereToo) {
-  SetLastError(0xdeadbeef);
-  HANDLE writable = OpenFileMappingA(FILE_MAP_WRITE, FALSE, kSectionName);
-  EXPECT_EQ(nullptr, writable);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-  if (writable) CloseHandle(writable);
-  HANDLE readable = OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName);
-  EXPECT_NE(nullptr, readable);
-  if (readable) CloseHandle(readable);
+// Every opener is held to the section's access list: the service's own
+// account may open it for writing (as the service does when it starts again
+// while the section lives on), an ordinary user's program only for reading.
+TEST_F(SectionTest, TheServicesAccountReopensItForWritingAnOrdinaryUserForReadingOnly) {
+  const struct {
+    bool m_Ordinary;
+    DWORD m_Access;
+    DWORD m_Error;  // 0: opened
+  } cases[] = {
+      {false, FILE_MAP_ALL_ACCESS, 0},
+      {false, FILE_MAP_READ, 0},
+      {true, FILE_MAP_WRITE, ERROR_ACCESS_DENIED},
+      {true, FILE_MAP_ALL_ACCESS, ERROR_ACCESS_DENIED},
+      {true, FILE_MAP_READ, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.m_Ordinary ? "ordinary user" : "service account")
+                                    << ", access 0x" << std::hex << c.m_Access);
+    std::unique_ptr<OrdinaryUser> user;
+    if (c.m_Ordinary) {
+      user = std::make_unique<OrdinaryUser>();
+      ASSERT_TRUE(user->acting());
+    }
+    SetLastError(0xdeadbeef);
+    HANDLE section = OpenFileMappingA(c.m_Access, FALSE, kSectionName);
+    const DWORD error = section ? 0 : GetLastError();
+    if (section) CloseHandle(section);
+    EXPECT_EQ(c.m_Error, error);
+  }
 }
 
 TEST(SectionLifetime, NoRecordWithoutASection) {
@@ -133,6 +153,46 @@ TEST(SectionLifetime, NoRecordWithoutASection) {
   SetLastError(0xdeadbeef);
   EXPECT_EQ(nullptr, OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+}
+
+TEST(SectionLifetime, AServiceStartedAgainWhileAReaderHoldsTheSectionPublishesIntoIt) {
+  // A client keeps its view across the service's restart: the new service
+  // opens the section by its name and the client sees what it publishes.
+  BuildSharedMemorySecurity();
+  ASSERT_NE(nullptr, InitSharedMemory());
+  DeviceMotionRecord* record = MotionRecordForSlot(0);
+  ASSERT_NE(nullptr, record);
+  uint16_t h = BeginMotionBatch(BallHeaderOf(record));
+  record->m_Ball[MotionBackBuffer(h)].m_Sums[0] = 10;
+  PublishMotionBatch(BallHeaderOf(record), WithMovingBit(h, 1), 1);
+  HANDLE reader = OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName);
+  ASSERT_NE(nullptr, reader);
+  const void* view = MapViewOfFile(reader, FILE_MAP_READ, 0, 0, SharedSectionBytes());
+  ASSERT_NE(nullptr, view);
+  UnmapSharedMemory();  // the service stops
+
+  DebugMonitor monitor;
+  ASSERT_TRUE(monitor.Start());
+  SetProgramName("KestrinSvc");
+  BuildSharedMemorySecurity();
+  ASSERT_NE(nullptr, InitSharedMemory()) << ::testing::PrintToString(
+      monitor.TextsFrom(GetCurrentProcessId()));
+  record = MotionRecordForSlot(0);
+  ASSERT_NE(nullptr, record);
+  h = BeginMotionBatch(BallHeaderOf(record));
+  EXPECT_EQ(0xC001, h) << "the section's records live on";
+  BallBuffer* target = &record->m_Ball[MotionBackBuffer(h)];
+  target->m_Sums[0] = record->m_Ball[MotionCurrentBuffer(h)].m_Sums[0] + 5;
+  PublishMotionBatch(BallHeaderOf(record), WithMovingBit(h, 1), 1);
+
+  BallBuffer seen = {};
+  uint16_t header = 0;
+  ASSERT_TRUE(ReadBallMotion(SectionRecord(view, 1), &seen, &header));
+  EXPECT_EQ(0x4002, header);
+  EXPECT_EQ(15, seen.m_Sums[0]);
+  UnmapSharedMemory();
+  UnmapViewOfFile(view);
+  CloseHandle(reader);
 }
 
 TEST(SectionLifetime, DefaultSecurityWhenNoDescriptorWasBuilt) {
