@@ -9,7 +9,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-constexpr wchar_t kUserSettingsKey[] = L"Software\\Pellmor Vastine\\Kestrin\\2.10";
+#include "settings_keys.h"
 
 // Each setting as the agent reads it: the stored bytes (the type is not
 // looked at; a shorter "LogFactors" fills only its own bytes, the rest are 0,
