@@ -1,12 +1,9 @@
-// The user's settings under HKCU "Software\Pellmor Vastine\Kestrin\2.10":
-// "LogFactors" (REG_QWORD: four u16 speed factors, pan, zoom, spin, scroll
-// hat) and "Flags" (REG_DWORD: the vertical-axis convention in bit 0).
+// The user's settings, loaded and stored where settings_keys.h says.
 #pragma once
 #include <stdint.h>
 
-constexpr char kSettingsKey[] = "Software\\Pellmor Vastine\\Kestrin\\2.10";
-constexpr char kLogFactorsValue[] = "LogFactors";
-constexpr char kFlagsValue[] = "Flags";
+#include "settings_keys.h"
+
 constexpr uint16_t kDefaultLogFactor = 0x8000;
 
 // 1 when read, else 0 (and out untouched).

@@ -2,6 +2,7 @@
 
 #include <math.h>
 
+#include "gl_window.h"
 #include "library_calls.h"
 #include "pipe_client.h"
 
@@ -44,7 +45,9 @@ void OnTimer(HWND window) {
 
 void OnCreate(HWND window) {
   g_State.m_Dc = GetDC(window);
-  SetupPixelFormat(g_State.m_Dc);
+  // Results not looked at: without a format or a context the window simply
+  // draws nothing.
+  kestrin_gl::SetWindowPixelFormat(g_State.m_Dc, 16);
   CreatePalette(g_State.m_Dc);
   g_State.m_Context = wglCreateContext(g_State.m_Dc);
   wglMakeCurrent(g_State.m_Dc, g_State.m_Context);
@@ -168,21 +171,6 @@ int MessageLoop() {
     }
   }
   return 0;
-}
-
-void SetupPixelFormat(HDC dc) {
-  PIXELFORMATDESCRIPTOR format = {};
-  format.nSize = sizeof format;  // 40 bytes
-  format.nVersion = 1;
-  format.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
-  format.iPixelType = PFD_TYPE_RGBA;
-  format.cColorBits = 24;
-  format.cDepthBits = 16;
-  format.iLayerType = PFD_MAIN_PLANE;
-  // Results not looked at: without a format or a context the window simply
-  // draws nothing.
-  int index = ChoosePixelFormat(dc, &format);
-  SetPixelFormat(dc, index, &format);
 }
 
 void CreatePalette(HDC dc) {

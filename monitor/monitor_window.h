@@ -48,7 +48,6 @@ LRESULT CALLBACK MonitorWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // wParam) or a broken pipe (0); "Wait failed" and 0 when the wait fails.
 int MessageLoop();
 
-void SetupPixelFormat(HDC dc);
 void CreatePalette(HDC dc);
 void InitGL();
 // The first of kFontFaces that this machine has (the first when none is

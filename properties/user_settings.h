@@ -1,15 +1,14 @@
-// The user's settings where the session agent keeps them: HKCU
-// "Software\Pellmor Vastine\Kestrin\2.10", "LogFactors" (8 bytes: pan, zoom,
-// spin, scroll hat) and "Flags" (the vertical-axis convention in bit 0). The
-// agent sends them to the service whenever it connects, so they are what the
-// service applies once the agent is there. The dialog reads them where the
-// section cannot tell (not mapped yet, or the agent's values not landed in
-// it); it never writes them.
+// The user's settings where the session agent keeps them (settings_keys.h):
+// "LogFactors" (8 bytes: pan, zoom, spin, scroll hat) and "Flags" (the
+// vertical-axis convention in bit 0). The agent sends them to the service
+// whenever it connects, so they are what the service applies once the agent
+// is there. The dialog reads them where the section cannot tell (not mapped
+// yet, or the agent's values not landed in it); it never writes them.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
-constexpr wchar_t kUserSettingsKey[] = L"Software\\Pellmor Vastine\\Kestrin\\2.10";
+#include "settings_keys.h"
 
 // Each setting as the agent reads it: the stored bytes (the type is not
 // looked at; a shorter "LogFactors" fills only its own bytes, the rest are 0,

@@ -133,17 +133,6 @@ void ResetConnectionState(ConnectionState* state) {
   state->m_ScrollPeriod = kInitialPeriodTics;
 }
 
-void PrimeMotionSums(ConnectionState* state, const DeviceMotionRecord* record) {
-  if (!record) return;
-  BallBuffer ball;
-  ScrollBuffer scroll;
-  uint16_t header;
-  if (ReadBallMotion(record, &ball, &header))
-    memcpy(state->m_BallSums, ball.m_Sums, sizeof ball.m_Sums);
-  if (ReadScrollMotion(record, &scroll, &header))
-    memcpy(state->m_ScrollSums, scroll.m_Sums, sizeof scroll.m_Sums);
-}
-
 void PrimeReadState(ConnectionState* state, const DeviceMotionRecord* record) {
   if (!record) return;
   PrimeSide(BallSide(state, record));

@@ -41,10 +41,6 @@ struct ConnectionState {
 // A fresh state: everything 0, both periods kInitialPeriodTics.
 void ResetConnectionState(ConnectionState* state);
 
-// Primes the stored sums from a consistent copy of record (the header read
-// is not kept). Nothing happens when record is null or the copy fails.
-void PrimeMotionSums(ConnectionState* state, const DeviceMotionRecord* record);
-
 // Primes the read state of both sides from one consistent copy each: the
 // stored sums and the report counter, so that the next read covers only the
 // reports published after this moment. The moving bit stays as the notices

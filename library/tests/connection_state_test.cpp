@@ -83,13 +83,14 @@ TEST_F(Kestrin1ReadState, FreshStateAndPriming) {
   EXPECT_EQ(122, state_.m_ScrollPeriod);
   EXPECT_EQ(0, state_.m_Status);
 
-  // Priming takes the sums but not the header: the first read then averages
-  // over every report since the counter's start.
+  // Priming takes the sums and the counter: the first read then averages
+  // over every report published since.
   Ball({Axes6(100), Axes6(100)});
-  PrimeMotionSums(&state_, Rec());
-  EXPECT_EQ(0, state_.m_BallState);
+  PrimeReadState(&state_, Rec());
+  EXPECT_EQ(2, state_.m_BallState);
   EXPECT_EQ(200, state_.m_BallSums[0]);
-  Ball({Axes6(40), Axes6(40)});
+  Ball({{20, -20, 1, 2, 3, 20}, {20, -20, 1, 2, 3, 20}, {20, -20, 0, 2, 3, 20},
+        {20, -20, 0, 2, 3, 20}});
   Enable();
   ABallMotion m;
   ASSERT_EQ(1, ReadBall(&m));
@@ -97,7 +98,6 @@ TEST_F(Kestrin1ReadState, FreshStateAndPriming) {
   EXPECT_EQ(20, m.tx);          // (280 - 200) / 4 reports
   EXPECT_EQ(-20, m.ty);
   EXPECT_EQ(0, m.tz);           // (4 - 2) / 4 truncates to 0
-  PrimeMotionSums(&state_, nullptr);  // no view: nothing happens
 }
 
 TEST_F(Kestrin1ReadState, PrimingTheReadStateTakesSumsAndCountersOfBothSides) {
@@ -206,7 +206,7 @@ TEST_F(Kestrin1ReadState, CounterWrapAndWrappingSums) {
   // The running sums start near the top of int32: their difference wraps.
   for (BallBuffer& b : Rec()->m_Ball) b.m_Sums[0] = 0x7FFFFF00;
   *BallHeaderOf(Rec()) = 16379;
-  PrimeMotionSums(&state_, Rec());
+  PrimeReadState(&state_, Rec());
   Ball({Axes6(1)});  // count 16380
   ASSERT_EQ(1, ReadBall(&m));
   EXPECT_EQ(16380, state_.m_BallState & kStateCounterMask);

@@ -16,10 +16,9 @@
 
 #include "resource.h"
 #include "section_view.h"
+#include "settings_keys.h"
 
 namespace {
-
-const char kSettingsKey[] = "Software\\Pellmor Vastine\\Kestrin\\2.10";
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
   if (!IsWindowVisible(window) || !GetDlgItem(window, IDC_PAN) ||
@@ -54,10 +53,10 @@ void PrintSettings() {
   }
   uint16_t factors[4] = {};
   DWORD flags = 0, size = sizeof factors;
-  bool haveFactors = RegQueryValueExA(key, "LogFactors", nullptr, nullptr,
+  bool haveFactors = RegQueryValueExA(key, kLogFactorsValue, nullptr, nullptr,
                                       reinterpret_cast<BYTE*>(factors), &size) == ERROR_SUCCESS;
   size = sizeof flags;
-  bool haveFlags = RegQueryValueExA(key, "Flags", nullptr, nullptr,
+  bool haveFlags = RegQueryValueExA(key, kFlagsValue, nullptr, nullptr,
                                     reinterpret_cast<BYTE*>(&flags), &size) == ERROR_SUCCESS;
   RegCloseKey(key);
   printf("  HKCU\\%s: ", kSettingsKey);
@@ -78,8 +77,8 @@ int Store(char** argv) {
   if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                       nullptr) != ERROR_SUCCESS)
     return 1;
-  RegSetValueExA(key, "LogFactors", 0, REG_QWORD, reinterpret_cast<BYTE*>(factors), 8);
-  RegSetValueExA(key, "Flags", 0, REG_DWORD, reinterpret_cast<BYTE*>(&flags), 4);
+  RegSetValueExA(key, kLogFactorsValue, 0, REG_QWORD, reinterpret_cast<BYTE*>(factors), 8);
+  RegSetValueExA(key, kFlagsValue, 0, REG_DWORD, reinterpret_cast<BYTE*>(&flags), 4);
   RegCloseKey(key);
   return 0;
 }

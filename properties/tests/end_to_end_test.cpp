@@ -15,12 +15,12 @@
 #include "registry_fixture.h"
 #include "running_properties.h"
 #include "section_view.h"
+#include "settings_keys.h"
 #include "simulated_service.h"
 
 namespace props {
 namespace {
 
-const char kSettingsKey[] = "Software\\Pellmor Vastine\\Kestrin\\2.10";
 const uint16_t kStored[4] = {0x4000, 0x5000, 0x6000, 0x7000};
 constexpr uint16_t kStoredFlags = 1;
 
@@ -37,8 +37,8 @@ std::ostream& operator<<(std::ostream& out, const Settings& s) {
 
 Settings InHive() {
   Settings s = {std::vector<uint16_t>(4, 0), 0xFFFF};
-  StoredValue factors = GetValue(HKEY_CURRENT_USER, kSettingsKey, "LogFactors");
-  StoredValue flags = GetValue(HKEY_CURRENT_USER, kSettingsKey, "Flags");
+  StoredValue factors = GetValue(HKEY_CURRENT_USER, kSettingsKey, kLogFactorsValue);
+  StoredValue flags = GetValue(HKEY_CURRENT_USER, kSettingsKey, kFlagsValue);
   if (factors.m_Status == ERROR_SUCCESS) memcpy(s.factors.data(), factors.m_Data, 8);
   if (flags.m_Status == ERROR_SUCCESS) s.flags = AsDword(flags);
   return s;
@@ -51,9 +51,9 @@ class PropertiesEndToEnd : public SimulatedServiceTest {
     if (HasFatalFailure()) return;
     ASSERT_TRUE(InstallAgent(KESTRIN_ELF_EXE));  // and no agent runs
     DeleteTestKey(HKEY_CURRENT_USER, kSettingsKey);
-    PutValue(HKEY_CURRENT_USER, kSettingsKey, "LogFactors", REG_QWORD, kStored, 8);
+    PutValue(HKEY_CURRENT_USER, kSettingsKey, kLogFactorsValue, REG_QWORD, kStored, 8);
     DWORD flags = kStoredFlags;
-    PutValue(HKEY_CURRENT_USER, kSettingsKey, "Flags", REG_DWORD, &flags, 4);
+    PutValue(HKEY_CURRENT_USER, kSettingsKey, kFlagsValue, REG_DWORD, &flags, 4);
   }
   void TearDown() override {
     EXPECT_TRUE(StopAgent());
@@ -137,9 +137,9 @@ TEST(PropertiesServiceStoppedTest, TheDialogShowsTheStoredSettingsAndCancelKeeps
   for (bool touch : {false, true}) {
     SCOPED_TRACE(touch ? "a trackbar moved" : "nothing touched");
     DeleteTestKey(HKEY_CURRENT_USER, kSettingsKey);
-    PutValue(HKEY_CURRENT_USER, kSettingsKey, "LogFactors", REG_QWORD, users, 8);
+    PutValue(HKEY_CURRENT_USER, kSettingsKey, kLogFactorsValue, REG_QWORD, users, 8);
     DWORD flags = 1;
-    PutValue(HKEY_CURRENT_USER, kSettingsKey, "Flags", REG_DWORD, &flags, 4);
+    PutValue(HKEY_CURRENT_USER, kSettingsKey, kFlagsValue, REG_DWORD, &flags, 4);
     ASSERT_NE(0u, StartAgent());
     {
       RunningProperties program;

@@ -17,6 +17,7 @@
 #include "foreground_window.h"
 #include "registry_fixture.h"
 #include "running_properties.h"
+#include "settings_keys.h"
 
 namespace props {
 namespace {
@@ -294,8 +295,6 @@ TEST(PropertiesRunningCopyTest, TwoCopiesStartedTogetherShowOneDialog) {
 
 // ---- without a section, without an agent ----
 
-const char kSettingsKey[] = "Software\\Pellmor Vastine\\Kestrin\\2.10";
-
 // The user's settings as the agent keeps them, for one test.
 class StoredSettings {
  public:
@@ -307,8 +306,8 @@ class StoredSettings {
     PutValue(HKEY_CURRENT_USER, kSettingsKey, name, type, data, size);
   }
   void Put(const uint16_t factors[4], uint32_t flags) {
-    Put("LogFactors", REG_QWORD, factors, 8);
-    Put("Flags", REG_DWORD, &flags, 4);
+    Put(kLogFactorsValue, REG_QWORD, factors, 8);
+    Put(kFlagsValue, REG_DWORD, &flags, 4);
   }
 };
 
@@ -340,16 +339,16 @@ TEST(PropertiesWithoutSectionTest, ShowsTheStoredSettingsAndCancelPutsBackOnlyWh
        {0x1357, 0x2468, 0x9ABC, 0xDEF0}, true, kUsersBack},
       {"a LogFactors of 4 bytes fills pan and zoom, the rest 0 (as the agent reads it)",
        [&](StoredSettings& s) {
-         s.Put("LogFactors", REG_BINARY, kUsers, 4);
+         s.Put(kLogFactorsValue, REG_BINARY, kUsers, 4);
          DWORD flags = 0;
-         s.Put("Flags", REG_DWORD, &flags, 4);
+         s.Put(kFlagsValue, REG_DWORD, &flags, 4);
        },
        false, {0x1357, 0x2468, 0, 0}, false, {Flags(0), Low(0x1357, 0x2468), High(0, 0)}},
       {"a Flags of 8 bytes is not read: only the pair is put back",
        [&](StoredSettings& s) {
          uint64_t flags = 1;
-         s.Put("LogFactors", REG_QWORD, kUsers, 8);
-         s.Put("Flags", REG_QWORD, &flags, 8);
+         s.Put(kLogFactorsValue, REG_QWORD, kUsers, 8);
+         s.Put(kFlagsValue, REG_QWORD, &flags, 8);
        },
        true, {0x1357, 0x2468, 0x9ABC, 0xDEF0}, false,
        {Low(0x1357, 0x2468), High(0x9ABC, 0xDEF0)}},
@@ -357,8 +356,8 @@ TEST(PropertiesWithoutSectionTest, ShowsTheStoredSettingsAndCancelPutsBackOnlyWh
        [&](StoredSettings& s) {
          const uint16_t longer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
          DWORD flags = 1;
-         s.Put("LogFactors", REG_BINARY, longer, 16);
-         s.Put("Flags", REG_DWORD, &flags, 4);
+         s.Put(kLogFactorsValue, REG_BINARY, longer, 16);
+         s.Put(kFlagsValue, REG_DWORD, &flags, 4);
        },
        true, std::vector<uint16_t>(4, 0x8000), true, {Flags(1)}},
   };

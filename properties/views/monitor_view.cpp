@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 
+#include "gl_window.h"
 #include "picture.h"
 #include "views_gl.h"
 
@@ -9,16 +10,7 @@ BEGIN_MESSAGE_MAP(CMonitor2D3D, CStatic)
   ON_WM_PAINT()
 END_MESSAGE_MAP()
 
-CMonitor2D3D::CMonitor2D3D() {
-  m_Pfd = PIXELFORMATDESCRIPTOR{};
-  m_Pfd.nSize = sizeof m_Pfd;
-  m_Pfd.nVersion = 1;
-  m_Pfd.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
-  m_Pfd.iPixelType = PFD_TYPE_RGBA;
-  m_Pfd.cColorBits = 24;
-  m_Pfd.cDepthBits = 32;
-  m_Pfd.iLayerType = PFD_MAIN_PLANE;
-}
+CMonitor2D3D::CMonitor2D3D() = default;
 
 CMonitor2D3D::~CMonitor2D3D() {
   if (m_hRC) {
@@ -31,8 +23,7 @@ void CMonitor2D3D::OnPaint() {
   CPaintDC dc(this);
   if (!m_hRC) {
     // The first paint: the context on this control's pixel format.
-    if (m_nPixelFormat == 0) m_nPixelFormat = ChoosePixelFormat(dc.m_hDC, &m_Pfd);
-    SetPixelFormat(dc.m_hDC, m_nPixelFormat, &m_Pfd);
+    kestrin_gl::SetWindowPixelFormat(dc.m_hDC, 32);
     m_hRC = wglCreateContext(dc.m_hDC);
   }
   // No context, or one that cannot be made current now: nothing to draw

@@ -22,8 +22,6 @@ class CMonitor2D3D : public CStatic {
   // The dialog whose m_Object, m_ViewVolume and m_Agility the view draws.
   CKestrinPropDlg* m_pDlg = nullptr;
   HGLRC m_hRC = nullptr;
-  PIXELFORMATDESCRIPTOR m_Pfd;
-  int m_nPixelFormat = 0;
   int m_b3D = 0;
   // The monitor picture scaled to the view, 32-bit BGRA rows top to bottom;
   // empty when it could not be made (the view then shows red behind the

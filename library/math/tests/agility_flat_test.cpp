@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cmath>
 #include <cstring>
 
 #include "agility.h"
@@ -203,78 +201,6 @@ TEST(AgilityFlat, TheOtherFunctionsForwardToTheirMembers) {
 TEST(AgilityFlat, FlatData) {
   EXPECT_EQ(KesMonitorRefreshPeriod, 0.0f);
   EXPECT_EQ(KesSecondsPerTic, 0.0002048f);
-}
-
-// The flat functions with a minimised window (0 by 300, 400 by 0) and with
-// gains that have no finite value: what the members give, all finite.
-TEST(AgilityFlat, AWindowWithoutWidthOrHeightAndNonFiniteGainsStayFinite) {
-  AAgility settings = CAgility::m_DefaultValues;
-  settings.m_Options = 0x7;
-  for (int perspective : {1, 0}) {
-    for (const auto& size : {std::array<unsigned short, 2>{0, 300},
-                             std::array<unsigned short, 2>{400, 0}}) {
-      FlatScene flat = MakeScene(perspective), square = MakeScene(perspective);
-      KesObjectControl(&settings, 0.25f, flat.motion, &flat.object, &flat.parent, &flat.camera,
-                       &flat.pivot, &flat.view, size[0], size[1]);
-      KesObjectControl(&settings, 0.25f, square.motion, &square.object, &square.parent,
-                       &square.camera, &square.pivot, &square.view, 7, 7);
-      EXPECT_EQ(memcmp(&flat.object, &square.object, sizeof flat.object), 0);
-      EXPECT_TRUE(Finite(flat.object.m_Matrix.m_Translation));
-
-      FlatScene cs = MakeScene(perspective);
-      float view[6] = {cs.view.m_CenterX, cs.view.m_CenterY, cs.view.m_ViewPlaneZ,
-                       cs.view.m_Height,  cs.view.m_NearZ,   cs.view.m_FarZ};
-      KesObjectControlCs(&settings, 0.25f, cs.motion, &cs.object, &cs.parent, &cs.pivot,
-                         perspective, &cs.camera, view, size[0], size[1]);
-      EXPECT_EQ(memcmp(&cs.object, &square.object, sizeof cs.object), 0);
-      EXPECT_EQ(view[3], square.view.m_Height);
-
-      AAgility gains = CAgility::m_DefaultValues;
-      const float gain = KesSetFlyFactor(&gains, &flat.object, &flat.parent, nullptr,
-                                         &flat.pivot, &flat.view, size[0], size[1]);
-      EXPECT_TRUE(std::isfinite(gain));
-      EXPECT_EQ(gain, gains.m_TranslationGain);
-      AMat43f camera = flat.camera;
-      KesCameraControl(&gains, 0.25f, flat.motion, &camera, nullptr);
-      EXPECT_TRUE(Finite(camera.m_Translation) && Finite(camera.m_Rotation));
-    }
-  }
-  // A fly transform and a camera of scale 0.
-  FlatScene scene = MakeScene(1);
-  AAgility gains = CAgility::m_DefaultValues;
-  AXformf zero = CSpatialMath::Identity;
-  zero.m_Scale = 0.0f;
-  const float before = gains.m_TranslationGain;
-  EXPECT_EQ(before, KesSetFlyFactor(&gains, &scene.object, &scene.parent, &zero, &scene.pivot,
-                                    &scene.view, 400, 300));
-  EXPECT_EQ(before, gains.m_TranslationGain);
-  AMat43f camera = scene.camera;
-  KesCameraControl(&gains, 0.25f, scene.motion, &camera, &zero);
-  EXPECT_TRUE(Near(camera.m_Translation, scene.camera.m_Translation, 0.0f));
-  EXPECT_TRUE(Finite(camera.m_Rotation));
-}
-
-// The twist about a pivot behind the eye, through both object functions.
-TEST(AgilityFlat, TwistAboutAPivotBehindTheEyeFollowsItsLineOfSight) {
-  AAgility settings = CAgility::m_DefaultValues;
-  settings.m_Options = 0x6;
-  const AVec3f e = {1, 2, 4};
-  const short motion[6] = {0, 0, 0, 0, 0, 400};
-  const AVec3f axis = {400 * e.x / e.z, 400 * e.y / e.z, 400};
-  const AMat33f expected = CSpatialMath::Rotate(
-      -(settings.m_RotationGain * 0.5f * std::sqrt(axis.x * axis.x + axis.y * axis.y +
-                                                   axis.z * axis.z)),
-      axis);
-  const AVec3f pivot = {0, 0, 0};
-  AXformf a = CSpatialMath::Identity, b = CSpatialMath::Identity;
-  a.m_Matrix.m_Translation = b.m_Matrix.m_Translation = e;
-  AViewVolume view = {1, 0, 0, -20, 2, -15, -25};
-  KesObjectControl(&settings, 0.5f, motion, &a, nullptr, nullptr, &pivot, &view, 400, 300);
-  float flatView[6] = {0, 0, -20, 2, -15, -25};
-  KesObjectControlCs(&settings, 0.5f, motion, &b, nullptr, &pivot, 1, nullptr, flatView, 400,
-                     300);
-  EXPECT_TRUE(Near(a.m_Matrix.m_Rotation, expected, 1e-6f));
-  EXPECT_TRUE(Near(b.m_Matrix.m_Rotation, expected, 1e-6f));
 }
 
 }  // namespace

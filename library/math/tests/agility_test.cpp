@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "kestrin_flat_data.h"
 #include "math_test_util.h"
 
 namespace {
@@ -559,6 +560,93 @@ TEST(AgilityObjectControl, TwistWithTheFenceAndAPivotInTheEyesPlaneStaysFinite) 
   }
 }
 
+// ---- each operation in the forms a client calls it ----
+
+// The CAgility member on a CAgility made from the record, and the flat
+// function on the record itself; ObjectControl also as KesObjectControlCs,
+// its view six floats and a perspective flag. Each form leaves in the record
+// what the operation stores (SetFlyFactor's gain), so a case runs every form
+// and checks the same.
+struct Forms {
+  const char* name;
+  void (*object)(AAgility& settings, float seconds, const short* motion, AXformf& object,
+                 const AXformf* parent, const AMat43f* camera, const AVec3f& pivot,
+                 AViewVolume& view, unsigned short w, unsigned short h);
+  void (*camera)(AAgility& settings, float seconds, const short* motion, AMat43f& camera,
+                 const AXformf* fly);
+  float (*flyFactor)(AAgility& settings, const AXformf& object, const AXformf* parent,
+                     const AXformf* camera, const AVec3f& point, const AViewVolume& view,
+                     unsigned short w, unsigned short h);
+  void (*fence)(AAgility& settings, const AVec3f& position, AVec3f& motion,
+                const AViewVolume& view, unsigned short w, unsigned short h);
+  int (*inView)(AAgility& settings, const AVec3f& point, const AViewVolume& view,
+                unsigned short w, unsigned short h);
+};
+
+void MemberObject(AAgility& settings, float seconds, const short* motion, AXformf& object,
+                  const AXformf* parent, const AMat43f* camera, const AVec3f& pivot,
+                  AViewVolume& view, unsigned short w, unsigned short h) {
+  CAgility(settings).ObjectControl(seconds, motion, object, parent, camera, pivot, view, w, h);
+}
+void MemberCamera(AAgility& settings, float seconds, const short* motion, AMat43f& camera,
+                  const AXformf* fly) {
+  CAgility(settings).CameraControl(seconds, motion, camera, fly);
+}
+float MemberFlyFactor(AAgility& settings, const AXformf& object, const AXformf* parent,
+                      const AXformf* camera, const AVec3f& point, const AViewVolume& view,
+                      unsigned short w, unsigned short h) {
+  CAgility agility(settings);
+  const float gain = agility.SetFlyFactor(object, parent, camera, point, view, w, h);
+  settings = agility.m_Values;
+  return gain;
+}
+void MemberFence(AAgility& settings, const AVec3f& position, AVec3f& motion,
+                 const AViewVolume& view, unsigned short w, unsigned short h) {
+  CAgility(settings).FenceMotionHandle(position, motion, view, w, h);
+}
+int MemberInView(AAgility& settings, const AVec3f& point, const AViewVolume& view,
+                 unsigned short w, unsigned short h) {
+  return CAgility(settings).IsInViewRectangle(point, view, w, h);
+}
+
+void FlatObject(AAgility& settings, float seconds, const short* motion, AXformf& object,
+                const AXformf* parent, const AMat43f* camera, const AVec3f& pivot,
+                AViewVolume& view, unsigned short w, unsigned short h) {
+  KesObjectControl(&settings, seconds, motion, &object, parent, camera, &pivot, &view, w, h);
+}
+void FlatObjectCs(AAgility& settings, float seconds, const short* motion, AXformf& object,
+                  const AXformf* parent, const AMat43f* camera, const AVec3f& pivot,
+                  AViewVolume& view, unsigned short w, unsigned short h) {
+  float floats[6] = {view.m_CenterX, view.m_CenterY, view.m_ViewPlaneZ,
+                     view.m_Height,  view.m_NearZ,   view.m_FarZ};
+  KesObjectControlCs(&settings, seconds, motion, &object, parent, &pivot, view.m_Perspective,
+                     camera, floats, w, h);
+  view.m_Height = floats[3];
+}
+void FlatCamera(AAgility& settings, float seconds, const short* motion, AMat43f& camera,
+                const AXformf* fly) {
+  KesCameraControl(&settings, seconds, motion, &camera, fly);
+}
+float FlatFlyFactor(AAgility& settings, const AXformf& object, const AXformf* parent,
+                    const AXformf* camera, const AVec3f& point, const AViewVolume& view,
+                    unsigned short w, unsigned short h) {
+  return KesSetFlyFactor(&settings, &object, parent, camera, &point, &view, w, h);
+}
+void FlatFence(AAgility& settings, const AVec3f& position, AVec3f& motion,
+               const AViewVolume& view, unsigned short w, unsigned short h) {
+  KesFenceMotionHandle(&settings, &position, &motion, &view, w, h);
+}
+int FlatInView(AAgility& settings, const AVec3f& point, const AViewVolume& view,
+               unsigned short w, unsigned short h) {
+  return KesIsInViewRectangle(&settings, &point, &view, w, h);
+}
+
+const Forms kForms[] = {
+    {"member", MemberObject, MemberCamera, MemberFlyFactor, MemberFence, MemberInView},
+    {"flat", FlatObject, FlatCamera, FlatFlyFactor, FlatFence, FlatInView},
+    {"flat, view as floats", FlatObjectCs, FlatCamera, FlatFlyFactor, FlatFence, FlatInView},
+};
+
 // ---- a window without width or height, and gains that are not finite ----
 
 // A minimised window has w or h of 0: it counts as a square window, so
@@ -569,82 +657,89 @@ TEST(AgilityZeroExtent, AWindowWithoutWidthOrHeightCountsAsSquare) {
   const Scene scene = RandomScene(random);
   const AVec3f pivot = scene.Own({0.2f, -0.1f, -18.0f});
   const short motion[6] = {300, -200, 150, 40, -30, 90};
-  for (const auto& size : sizes) {
-    SCOPED_TRACE(std::to_string(size[0]) + " by " + std::to_string(size[1]));
-    for (const AViewVolume& volume : {kPerspective, kOrthographic}) {
-      for (unsigned short options : {0x0, 0x3, 0x7}) {
-        CAgility agility(WithOptions(options));
-        AXformf object = scene.object, square = scene.object;
-        AViewVolume view = volume, squareView = volume;
-        agility.ObjectControl(0.5f, motion, object, &scene.parent, &scene.camera, pivot, view,
-                              size[0], size[1]);
-        agility.ObjectControl(0.5f, motion, square, &scene.parent, &scene.camera, pivot,
-                              squareView, 250, 250);
-        EXPECT_TRUE(FiniteXform(object));
-        EXPECT_EQ(0, std::memcmp(&object, &square, sizeof object)) << "options " << options;
-        EXPECT_EQ(view.m_Height, squareView.m_Height);
+  for (const Forms& form : kForms) {
+    SCOPED_TRACE(form.name);
+    for (const auto& size : sizes) {
+      SCOPED_TRACE(std::to_string(size[0]) + " by " + std::to_string(size[1]));
+      for (const AViewVolume& volume : {kPerspective, kOrthographic}) {
+        for (unsigned short options : {0x0, 0x3, 0x7}) {
+          AAgility settings = WithOptions(options);
+          AXformf object = scene.object, square = scene.object;
+          AViewVolume view = volume, squareView = volume;
+          form.object(settings, 0.5f, motion, object, &scene.parent, &scene.camera, pivot, view,
+                      size[0], size[1]);
+          form.object(settings, 0.5f, motion, square, &scene.parent, &scene.camera, pivot,
+                      squareView, 250, 250);
+          EXPECT_TRUE(FiniteXform(object));
+          EXPECT_EQ(0, std::memcmp(&object, &square, sizeof object)) << "options " << options;
+          EXPECT_EQ(view.m_Height, squareView.m_Height);
+        }
       }
-    }
-    CAgility agility;
-    AVec3f motionIn = {5.0f, -5.0f, 0.0f}, squareIn = motionIn;
-    agility.FenceMotionHandle({0.5f, 0.2f, -20.0f}, motionIn, kPerspective, size[0], size[1]);
-    agility.FenceMotionHandle({0.5f, 0.2f, -20.0f}, squareIn, kPerspective, 9, 9);
-    EXPECT_TRUE(Near(motionIn, squareIn, 0.0f));
-    EXPECT_EQ(agility.IsInViewRectangle({1.1f, 0, -20}, kPerspective, size[0], size[1]), 0);
-    EXPECT_EQ(agility.IsInViewRectangle({0.9f, 0, -20}, kPerspective, size[0], size[1]), 1);
+      AAgility settings = CAgility::m_DefaultValues;
+      AVec3f motionIn = {5.0f, -5.0f, 0.0f}, squareIn = motionIn;
+      form.fence(settings, {0.5f, 0.2f, -20.0f}, motionIn, kPerspective, size[0], size[1]);
+      form.fence(settings, {0.5f, 0.2f, -20.0f}, squareIn, kPerspective, 9, 9);
+      EXPECT_TRUE(Near(motionIn, squareIn, 0.0f));
+      EXPECT_EQ(form.inView(settings, {1.1f, 0, -20}, kPerspective, size[0], size[1]), 0);
+      EXPECT_EQ(form.inView(settings, {0.9f, 0, -20}, kPerspective, size[0], size[1]), 1);
 
-    CAgility fly, squareFly;
-    const float gain = fly.SetFlyFactor(scene.object, &scene.parent, nullptr, pivot,
+      AAgility fly = CAgility::m_DefaultValues, squareFly = CAgility::m_DefaultValues;
+      const float gain = form.flyFactor(fly, scene.object, &scene.parent, nullptr, pivot,
                                         kPerspective, size[0], size[1]);
-    EXPECT_TRUE(std::isfinite(gain));
-    EXPECT_EQ(gain, squareFly.SetFlyFactor(scene.object, &scene.parent, nullptr, pivot,
-                                           kPerspective, 1, 1));
-    AMat43f camera = CSpatialMath::Identity.m_Matrix;
-    fly.CameraControl(0.5f, motion, camera, nullptr);
-    EXPECT_TRUE(Finite(camera.m_Rotation) && Finite(camera.m_Translation));
+      EXPECT_TRUE(std::isfinite(gain));
+      EXPECT_EQ(gain, fly.m_TranslationGain) << "the gain is kept";
+      EXPECT_EQ(gain, form.flyFactor(squareFly, scene.object, &scene.parent, nullptr, pivot,
+                                     kPerspective, 1, 1));
+      AMat43f camera = CSpatialMath::Identity.m_Matrix;
+      form.camera(fly, 0.5f, motion, camera, nullptr);
+      EXPECT_TRUE(Finite(camera.m_Rotation) && Finite(camera.m_Translation));
+    }
   }
 }
 
 TEST(AgilityZeroExtent, OnlyAFiniteGainMovesTheCamera) {
   const short motion[6] = {300, -200, 150, 0, 0, 90};
-  // A fly transform of scale 0: no translation, the turn as usual.
-  {
-    CAgility agility;
-    AXformf fly = CSpatialMath::Identity;
-    fly.m_Scale = 0.0f;
-    AMat43f camera = CSpatialMath::Identity.m_Matrix, turned = camera;
-    agility.CameraControl(0.5f, motion, camera, &fly);
-    const short turnOnly[6] = {0, 0, 0, 0, 0, 90};
-    CAgility(CAgility::m_DefaultValues).CameraControl(0.5f, turnOnly, turned, nullptr);
-    EXPECT_TRUE(Near(camera.m_Translation, {0, 0, 0}, 0.0f));
-    EXPECT_TRUE(Near(camera.m_Rotation, turned.m_Rotation, 0.0f));
-  }
-  // A translation gain that is not a number (written into the record by a
-  // caller) moves nothing either.
-  for (float gain : {NAN, INFINITY}) {
-    AAgility settings = CAgility::m_DefaultValues;
-    settings.m_TranslationGain = gain;
-    CAgility agility(settings);
-    AMat43f camera = CSpatialMath::Identity.m_Matrix;
-    agility.CameraControl(0.5f, motion, camera, nullptr);
-    EXPECT_TRUE(Finite(camera.m_Translation) && Finite(camera.m_Rotation)) << gain;
-  }
-  // SetFlyFactor keeps the gain it has when the new one has no finite value:
-  // a camera of scale 0, a view plane at the eye.
-  AXformf camera = CSpatialMath::Identity;
-  camera.m_Scale = 0.0f;
-  AViewVolume flat = kPerspective;
-  flat.m_ViewPlaneZ = 0.0f;
-  const AXformf object = CSpatialMath::Identity;
-  const struct {
-    const AXformf* camera;
-    const AViewVolume* view;
-  } cases[] = {{&camera, &kPerspective}, {nullptr, &flat}};
-  for (const auto& c : cases) {
-    CAgility agility;
-    agility.m_Values.m_TranslationGain = 0.25f;
-    EXPECT_EQ(0.25f, agility.SetFlyFactor(object, nullptr, c.camera, {0, 0, -20}, *c.view, kW, kH));
-    EXPECT_EQ(0.25f, agility.m_Values.m_TranslationGain);
+  for (const Forms& form : kForms) {
+    SCOPED_TRACE(form.name);
+    // A fly transform of scale 0: no translation, the turn as usual.
+    {
+      AAgility settings = CAgility::m_DefaultValues;
+      AXformf fly = CSpatialMath::Identity;
+      fly.m_Scale = 0.0f;
+      AMat43f camera = CSpatialMath::Identity.m_Matrix, turned = camera;
+      form.camera(settings, 0.5f, motion, camera, &fly);
+      const short turnOnly[6] = {0, 0, 0, 0, 0, 90};
+      CAgility(CAgility::m_DefaultValues).CameraControl(0.5f, turnOnly, turned, nullptr);
+      EXPECT_TRUE(Near(camera.m_Translation, {0, 0, 0}, 0.0f));
+      EXPECT_TRUE(Near(camera.m_Rotation, turned.m_Rotation, 0.0f));
+    }
+    // A translation gain that is not a number (written into the record by a
+    // caller) moves nothing either.
+    for (float gain : {NAN, INFINITY}) {
+      AAgility settings = CAgility::m_DefaultValues;
+      settings.m_TranslationGain = gain;
+      AMat43f camera = CSpatialMath::Identity.m_Matrix;
+      form.camera(settings, 0.5f, motion, camera, nullptr);
+      EXPECT_TRUE(Finite(camera.m_Translation) && Finite(camera.m_Rotation)) << gain;
+    }
+    // SetFlyFactor keeps the gain it has when the new one has no finite
+    // value: a camera of scale 0, a view plane at the eye.
+    AXformf camera = CSpatialMath::Identity;
+    camera.m_Scale = 0.0f;
+    AViewVolume flat = kPerspective;
+    flat.m_ViewPlaneZ = 0.0f;
+    const AXformf object = CSpatialMath::Identity;
+    const struct {
+      const AXformf* camera;
+      const AViewVolume* view;
+    } cases[] = {{&camera, &kPerspective}, {nullptr, &flat}};
+    for (const auto& c : cases) {
+      AAgility settings = CAgility::m_DefaultValues;
+      settings.m_TranslationGain = 0.25f;
+      EXPECT_EQ(0.25f,
+                form.flyFactor(settings, object, nullptr, c.camera, {0, 0, -20}, *c.view, kW, kH));
+      EXPECT_EQ(0.25f, settings.m_TranslationGain);
+    }
   }
 }
 
@@ -670,20 +765,23 @@ TEST(AgilityObjectControl, TwistAboutAPivotBehindTheEyeFollowsItsLineOfSight) {
       {{1, 2, 0.000001f}, true},   {{1, 2, -0.000001f}, true},
       {{1, 2, 0.0000005f}, false}, {{1, 2, 0}, false},        {{1, 2, -0.0000009f}, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.e.x) + "," + std::to_string(c.e.y) + "," +
-                 std::to_string(c.e.z));
-    const AVec3f axis = c.line ? AVec3f{rz * c.e.x / c.e.z, rz * c.e.y / c.e.z, rz}
-                               : AVec3f{0, 0, rz};
-    for (unsigned short options : {0x6, 0x7}) {
-      CAgility agility(WithOptions(options));
-      AXformf object = CSpatialMath::Identity;
-      object.m_Matrix.m_Translation = c.e;
-      AViewVolume view = kPerspective;
-      const short motion[6] = {0, 0, 0, 0, 0, rz};
-      agility.ObjectControl(0.5f, motion, object, nullptr, nullptr, {0, 0, 0}, view, kW, kH);
-      EXPECT_TRUE(Near(object.m_Matrix.m_Rotation, TwistExpected(axis, 0.5f), 1e-6f))
-          << "options " << options;
+  for (const Forms& form : kForms) {
+    SCOPED_TRACE(form.name);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(c.e.x) + "," + std::to_string(c.e.y) + "," +
+                   std::to_string(c.e.z));
+      const AVec3f axis = c.line ? AVec3f{rz * c.e.x / c.e.z, rz * c.e.y / c.e.z, rz}
+                                 : AVec3f{0, 0, rz};
+      for (unsigned short options : {0x6, 0x7}) {
+        AAgility settings = WithOptions(options);
+        AXformf object = CSpatialMath::Identity;
+        object.m_Matrix.m_Translation = c.e;
+        AViewVolume view = kPerspective;
+        const short motion[6] = {0, 0, 0, 0, 0, rz};
+        form.object(settings, 0.5f, motion, object, nullptr, nullptr, {0, 0, 0}, view, kW, kH);
+        EXPECT_TRUE(Near(object.m_Matrix.m_Rotation, TwistExpected(axis, 0.5f), 1e-6f))
+            << "options " << options;
+      }
     }
   }
 }

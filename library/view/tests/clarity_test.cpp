@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "Kestrin1.h"
+#include "gl_window.h"
 
 namespace {
 
@@ -128,16 +129,7 @@ class Clarity : public ::testing::Test {
     }
     if (!window_) return Failed("CreateWindowExA");
     dc_ = GetDC(window_);
-    PIXELFORMATDESCRIPTOR pfd = {};
-    pfd.nSize = sizeof pfd;
-    pfd.nVersion = 1;
-    pfd.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
-    pfd.iPixelType = PFD_TYPE_RGBA;
-    pfd.cColorBits = 24;
-    pfd.cDepthBits = 16;
-    const int format = ChoosePixelFormat(dc_, &pfd);
-    if (format == 0) return Failed("ChoosePixelFormat");
-    if (!SetPixelFormat(dc_, format, &pfd)) return Failed("SetPixelFormat");
+    if (!kestrin_gl::SetWindowPixelFormat(dc_, 16)) return Failed("SetWindowPixelFormat");
     context_ = wglCreateContext(dc_);
     if (!context_) return Failed("wglCreateContext");
     if (!wglMakeCurrent(dc_, context_)) {

@@ -8,10 +8,11 @@
 #include "gdiplus_include.h"
 #include "import_hook.h"
 #include "monitor_view.h"
+#include "view_window.h"
 
 namespace {
 
-constexpr int kWidth = 215, kHeight = 176;
+constexpr int kWidth = views::kViewWidth, kHeight = views::kViewHeight;
 
 using MakeCurrentFn = BOOL(WINAPI*)(HDC, HGLRC);
 MakeCurrentFn g_RealMakeCurrent = nullptr;
@@ -30,25 +31,15 @@ BOOL WINAPI FailingMakeCurrent(HDC dc, HGLRC rc) {
   return g_RealMakeCurrent(dc, rc);
 }
 
-LRESULT CALLBACK ParentProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-  return DefWindowProcW(w, m, wp, lp);
-}
-
 class MonitorViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Gdiplus::GdiplusStartupInput input;
     ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = ParentProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"MonitorViewTestParent";
-    RegisterClassW(&wc);
-    parent_ = CreateWindowW(L"MonitorViewTestParent", L"view", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                            40, 40, 400, 300, nullptr, nullptr, wc.hInstance, nullptr);
+    const views::ViewWindow window = views::CreateViewWindow(L"MonitorViewTestParent", L"view");
+    parent_ = window.parent;
     ASSERT_TRUE(parent_);
-    control_ = CreateWindowW(L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10, 10, kWidth, kHeight,
-                             parent_, nullptr, wc.hInstance, nullptr);
+    control_ = window.control;
     ASSERT_TRUE(control_);
     ASSERT_TRUE(view_.SubclassWindow(control_));
   }

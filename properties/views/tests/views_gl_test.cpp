@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "gdiplus_include.h"
+#include "gl_window.h"
 #include "picture.h"
+#include "view_window.h"
 #include "views_gl.h"
 
 namespace views {
@@ -17,7 +19,7 @@ namespace {
 
 using Kestrin1::CSpatialMath;
 
-constexpr int kWidth = 215, kHeight = 176;
+constexpr int kWidth = kViewWidth, kHeight = kViewHeight;
 
 struct Rgb {
   int r, g, b;
@@ -68,10 +70,6 @@ class Frame {
   std::vector<unsigned char> rgb_;
 };
 
-LRESULT CALLBACK ParentProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-  return DefWindowProcW(w, m, wp, lp);
-}
-
 class ViewsGlTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -81,30 +79,14 @@ class ViewsGlTest : public ::testing::Test {
   static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token_); }
 
   void SetUp() override {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = ParentProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ViewsGlTestParent";
-    RegisterClassW(&wc);  // already there after the first test
-    parent_ = CreateWindowW(L"ViewsGlTestParent", L"views", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                            40, 40, 400, 300, nullptr, nullptr, wc.hInstance, nullptr);
+    const ViewWindow window = CreateViewWindow(L"ViewsGlTestParent", L"views");
+    parent_ = window.parent;
     ASSERT_TRUE(parent_);
-    // A static control as the dialog has it: the view draws all of it.
-    view_ = CreateWindowW(L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10, 10, kWidth, kHeight,
-                          parent_, nullptr, wc.hInstance, nullptr);
+    view_ = window.control;
     ASSERT_TRUE(view_);
     dc_ = GetDC(view_);
-    PIXELFORMATDESCRIPTOR pfd = {};
-    pfd.nSize = sizeof pfd;
-    pfd.nVersion = 1;
-    pfd.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
-    pfd.iPixelType = PFD_TYPE_RGBA;
-    pfd.cColorBits = 24;
-    pfd.cDepthBits = 32;
-    pfd.iLayerType = PFD_MAIN_PLANE;
-    const int format = ChoosePixelFormat(dc_, &pfd);
-    ASSERT_NE(format, 0);
-    ASSERT_TRUE(SetPixelFormat(dc_, format, &pfd));
+    // The format the views' first paint sets.
+    ASSERT_TRUE(kestrin_gl::SetWindowPixelFormat(dc_, 32)) << GetLastError();
     rc_ = wglCreateContext(dc_);
     ASSERT_TRUE(rc_) << "no OpenGL context: " << GetLastError();
     ASSERT_TRUE(wglMakeCurrent(dc_, rc_));
