@@ -1,16 +1,17 @@
 // A client window of the window-message protocol inside a test process: the
 // message-only window of class "KestrinClientClass1" and title
 // "KestrinClient1" that every client process has, recording each
-// "KestrinMessage" notice it receives while the test's thread pumps.
+// "KestrinMessage" notice it receives while the test's thread pumps
+// (PumpUntil, pump.h).
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
-#include <functional>
 #include <vector>
 
 #include "allow_message.h"
 #include "manager_messages.h"
+#include "pump.h"
 
 struct ReceivedNotice {
   uint32_t wParam;
@@ -62,16 +63,3 @@ class TestClientWindow {
   HWND window_ = nullptr;
   std::vector<ReceivedNotice> notices_;
 };
-
-// Dispatches this thread's messages until done() or the timeout; the last
-// result of done().
-inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const ULONGLONG end = GetTickCount64() + timeoutMs;
-  for (;;) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    if (done()) return true;
-    if (GetTickCount64() >= end) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}

@@ -13,6 +13,7 @@
 
 #include "device_access.h"
 #include "manager_messages.h"
+#include "pump.h"
 #include "recording_hosts.h"
 
 using namespace Kestrin1;
@@ -110,11 +111,7 @@ TEST_F(DeviceHandles, EventsReachTheHostOnTheCreatingThreadThroughTheClientWindo
   ASSERT_NE(nullptr, client);
   PostMessageA(client, *AJLSKDFHEIEMUWPMXURSKDFNB.m_pMessageId,
                kestrin::manager::NoticeWParam(1, 0x0306), 0);  // attached and enabled
-  MSG message;
-  for (int i = 0; i < 100 && host_.calls.size() < 2; ++i) {
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    Sleep(5);
-  }
+  PumpUntil([&] { return host_.calls.size() >= 2; }, 1000);
   EXPECT_THAT(host_.calls, ElementsAre("open 1", "ready 1"));
   EXPECT_THAT(host_.threads, ::testing::Each(std::this_thread::get_id()));
   DestroyDeviceHandle(handle);

@@ -16,13 +16,11 @@
 
 #include "KestrinZel2.h"
 #include "Kestrin1.h"
-#include "agent_install.h"
+#include "client_end_to_end.h"
 #include "foreground_window.h"
 #include "motion_section.h"
-#include "pump.h"
 #include "recording_hosts.h"
 #include "report_bytes.h"
-#include "simulated_service.h"
 
 using ::testing::Each;
 using ::testing::ElementsAre;
@@ -40,7 +38,7 @@ bool WholeTics(double seconds) {
          static_cast<double>(static_cast<float>(tics) * 0.0002048f) == seconds;
 }
 
-class Zel2EndToEnd : public SimulatedServiceTest {
+class Zel2EndToEnd : public ClientEndToEndTest {
  protected:
   void SetUp() override {
     SimulatedServiceTest::SetUp();
@@ -56,27 +54,7 @@ class Zel2EndToEnd : public SimulatedServiceTest {
   void TearDown() override {
     if (handle_) devices_->Destroy(handle_);
     if (module_) FreeLibrary(module_);
-    EXPECT_TRUE(StopAgent());
-    SimulatedServiceTest::TearDown();
-  }
-  const DeviceMotionRecord* Record1() const {
-    return static_cast<const DeviceMotionRecord*>(*AJLSKDFHEIEMUWPMXURSKDFNB.m_pView) + 1;
-  }
-  // One read of an interface, waited for until the service published it;
-  // the record's current buffer then holds its values.
-  template <typename HeaderOf>
-  void Send(int index, const std::vector<uint8_t>& bytes, HeaderOf headerOf) {
-    const uint16_t before = LoadMotionHeader(headerOf(Record1()));
-    ASSERT_TRUE(SendReport(index, bytes));
-    ASSERT_TRUE(PumpUntil([&] {
-      return ReportsSince(MotionReportCount(before), LoadMotionHeader(headerOf(Record1()))) == 1;
-    }, 5000));
-  }
-  void SendBall(const std::vector<uint8_t>& bytes) {
-    Send(ball_, bytes, [](const DeviceMotionRecord* r) { return BallHeaderOf(r); });
-  }
-  void SendScroll(const std::vector<uint8_t>& bytes) {
-    Send(ball_ + 1, bytes, [](const DeviceMotionRecord* r) { return ScrollHeaderOf(r); });
+    ClientEndToEndTest::TearDown();
   }
   void OpenAndHearTheDevice() {
     host_.calls.clear();

@@ -1,5 +1,6 @@
 // Hosts for the tests of KestrinZel2 that write down what the library calls
-// on them. No windows.h.
+// on them: the device host here, the navigation host from testing/. No
+// windows.h.
 #pragma once
 #include <functional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "kestrin_zel2_host.h"
 #include "kestrin_zel2_nav.h"
+#include "recording_navigation_host.h"
 
 // Each call as a line: "open 1", "ready 0", "active 1", "buttons 5 3",
 // "started"; and the thread of each.
@@ -42,33 +44,4 @@ class RecordingDeviceHost : public IDeviceHost {
     threads.push_back(std::this_thread::get_id());
     return 0;
   }
-};
-
-// Counts idle notices and timer expiries, with the thread of each expiry,
-// and keeps the views handed to ApplyView.
-class RecordingNavigationHost : public INavigationHost {
- public:
-  long KESTRIN_ZEL2_CALL Reserved0() override { return 0; }
-  long KESTRIN_ZEL2_CALL ApplyView(NavView* view) override {
-    views.push_back(*view);
-    return 0;
-  }
-  NavSettings* KESTRIN_ZEL2_CALL QuerySettings(void*) override { return nullptr; }
-  long KESTRIN_ZEL2_CALL PivotChanged(double*) override { return 0; }
-  long KESTRIN_ZEL2_CALL Reserved4() override { return 0; }
-  long KESTRIN_ZEL2_CALL OnIdle() override {
-    ++idles;
-    return 0;
-  }
-  long KESTRIN_ZEL2_CALL Reserved6() override { return 0; }
-  long KESTRIN_ZEL2_CALL OnTimer() override {
-    timerThreads.push_back(std::this_thread::get_id());
-    if (onTimer) onTimer(this);
-    return 0;
-  }
-  int idles = 0;
-  std::vector<NavView> views;
-  std::vector<std::thread::id> timerThreads;
-  void (*onTimer)(RecordingNavigationHost*) = nullptr;  // run inside OnTimer
-  void* context = nullptr;
 };

@@ -23,6 +23,7 @@
 #include "section.h"
 #include "manager_messages.h"
 #include "process_runner.h"
+#include "pump.h"
 
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
@@ -30,14 +31,6 @@ using namespace Kestrin1;
 namespace km = kestrin::manager;
 
 namespace {
-
-void Pump() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-}
 
 // The requests the stand-in manager window received: (wParam, lParam).
 std::vector<std::pair<uint32_t, LPARAM>> g_Requests;
@@ -80,7 +73,7 @@ LPARAM ClientLParam() { return reinterpret_cast<LPARAM>(g_Connection.m_ClientWin
 
 void PostNotice(uint32_t wParam, LPARAM lParam) {
   PostMessageA(g_Connection.m_ClientWindow, g_Connection.m_MessageId, wParam, lParam);
-  Pump();
+  PumpPending();
 }
 
 // The section as the service makes it, writable here.
@@ -231,7 +224,7 @@ TEST(Kestrin1AgentStart, FirstConstructionStartsTheAgentOnceThenSaysHelloOnManag
   EXPECT_EQ(1, CountClientWindows());
 
   StandInManager manager;
-  Pump();
+  PumpPending();
   EXPECT_TRUE(g_Requests.empty());
   PostNotice(km::NoticeWParam(0, km::ManagerStarted), 0);
   EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientHello),
@@ -243,7 +236,7 @@ TEST(Kestrin1AgentStart, FirstConstructionStartsTheAgentOnceThenSaysHelloOnManag
   // notices then update the newest object's state only.
   g_Requests.clear();
   CKestrin second;
-  Pump();
+  PumpPending();
   EXPECT_TRUE(g_Requests.empty());
   EXPECT_EQ(1, CountClientWindows());
   PostNotice(km::NoticeWParam(1, 0x0306), 0);
@@ -327,7 +320,7 @@ TEST(Kestrin1AgentStart, AFailedStartIsOneDebugLine) {
   // No manager was found: FocusChanged posts nothing.
   StandInManager manager;
   CKestrin::FocusChanged(1);
-  Pump();
+  PumpPending();
   EXPECT_TRUE(g_Requests.empty());
 }
 
@@ -337,7 +330,7 @@ class Kestrin1Connected : public ::testing::Test {
     g_Requests.clear();
     g_Events.clear();
     kestrin_ = new CKestrin();
-    Pump();
+    PumpPending();
     CKestrin::Register(RecordEvent, GetCurrentProcessId());
   }
   void TearDown() override { delete kestrin_; }
@@ -376,7 +369,7 @@ TEST_F(Kestrin1Connected, NoticesBecomeEventsThroughTheWindow) {
   // The wakeup command, and other commands that are not it.
   PostMessageA(g_Connection.m_ClientWindow, WM_COMMAND, 0, 0);
   PostMessageA(g_Connection.m_ClientWindow, WM_COMMAND, 1, 0);
-  Pump();
+  PumpPending();
   EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventWakeup, 0L)));
   // UnRegister puts the do-nothing callback back.
   g_Events.clear();
@@ -390,12 +383,12 @@ TEST_F(Kestrin1Connected, RequestsPostedToTheManager) {
   g_Requests.clear();
   const LPARAM client = ClientLParam();
   EXPECT_EQ(1, CKestrin::Register(RecordEvent, GetCurrentProcessId()));
-  Pump();
+  PumpPending();
   EXPECT_TRUE(g_Requests.empty());
   EXPECT_EQ(1, CKestrin::Register(RecordEvent, 0x12345678));
   CKestrin::FocusChanged(7);
   CKestrin::FocusChanged(0);
-  Pump();
+  PumpPending();
   EXPECT_THAT(g_Requests,
               ElementsAre(std::make_pair(km::RequestWParam(km::ClientProcessHigh, 0x1234), client),
                           std::make_pair(km::RequestWParam(km::ClientProcessLow, 0x5678), client),
@@ -409,15 +402,15 @@ TEST_F(Kestrin1Connected, OneWakeupPerRequestWhenTheThreadGoesIdle) {
   CKestrin::RequestWakeup();
   CKestrin::RequestWakeup();
   ForegroundIdleProc(1, 0, 0);  // not HC_ACTION: the request stays
-  Pump();
+  PumpPending();
   EXPECT_TRUE(g_Events.empty());
   ForegroundIdleProc(HC_ACTION, 0, 0);
   ForegroundIdleProc(HC_ACTION, 0, 0);
-  Pump();
+  PumpPending();
   EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventWakeup, 0L)));
   g_Events.clear();
   ForegroundIdleProc(HC_ACTION, 0, 0);
-  Pump();
+  PumpPending();
   EXPECT_TRUE(g_Events.empty());
 }
 
@@ -491,7 +484,7 @@ TEST(Kestrin1Lifetime, AnObjectBuiltAfterTheLastWasDestroyedConnectsAgain) {
   ASSERT_NE(nullptr, first);
   HWND firstWindow = g_Connection.m_ClientWindow;
   void* view = g_Connection.m_View;
-  Pump();
+  PumpPending();
   KesKestrinDestroy(first);
   KesKestrinDestroy(nullptr);
   // Everything but the view is released, once.
@@ -503,13 +496,13 @@ TEST(Kestrin1Lifetime, AnObjectBuiltAfterTheLastWasDestroyedConnectsAgain) {
   EXPECT_EQ(0, CountClientWindows());
   // The agent is told the window is gone: it hands the process's focus on.
   g_Requests.clear();
-  Pump();
+  PumpPending();
   EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientGoodbye),
                                                      reinterpret_cast<LPARAM>(firstWindow))));
 
   g_Requests.clear();
   CKestrin* second = KesKestrinCreate(0, CKestrin::AccessModeDefault);
-  Pump();
+  PumpPending();
   EXPECT_EQ(1, CountClientWindows());
   EXPECT_NE(nullptr, g_Connection.m_IdleHook);
   EXPECT_NE(nullptr, g_Connection.m_Mapping);
@@ -583,7 +576,7 @@ TEST(Kestrin1Lifetime, TheLastObjectDestroyedOnAnotherThread) {
     window = g_Connection.m_ClientWindow;
     SetEvent(built);
     WaitForSingleObject(destroyed, 5000);
-    Pump();
+    PumpPending();
   });
   WaitForSingleObject(built, 5000);
   ASSERT_NE(nullptr, window);
@@ -623,7 +616,7 @@ TEST(Kestrin1Section, AServiceRestartedAfterTheLastObjectWentIsReadByTheNextObje
   TestSection restarted;
   ASSERT_TRUE(restarted.ok());
   CKestrin second;
-  Pump();
+  PumpPending();
   PostNotice(km::NoticeWParam(1, 0x0706), 0);
   ABallMotion motion = {};
   PublishBall(restarted.Record1(), 321);
@@ -682,7 +675,7 @@ TEST_F(Kestrin1Connected, ANullCallbackIsNoCallback) {
   EXPECT_EQ(3u, kestrin_->m_pConnection->m_StatusValue);
   EXPECT_EQ(1, KesRegister(nullptr, 0x12345678));
   PostMessageA(g_Connection.m_ClientWindow, WM_COMMAND, 0, 0);
-  Pump();
+  PumpPending();
   PostNotice(km::NoticeWParam(1, 0x0306), 4);
   // A client that writes the exported callback word itself.
   AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback = nullptr;
@@ -779,7 +772,7 @@ TEST(Kestrin1Threads, ObjectsDestroyedOnAnotherThreadWhileNoticesArrive) {
       s = __atomic_load_n(&g_Connection.m_CurrentState, __ATOMIC_ACQUIRE);
     PostMessageA(g_Connection.m_ClientWindow, g_Connection.m_MessageId,
                  km::NoticeWParam(1, low), i);
-    Pump();
+    PumpPending();
   }
   stop = true;
   other.join();
@@ -808,14 +801,14 @@ TEST(Kestrin1Threads, ConstructionAndDestructionOnTwoThreadsShareOneConnection) 
       CKestrin* k = new CKestrin();
       HWND window = __atomic_load_n(&g_Connection.m_ClientWindow, __ATOMIC_ACQUIRE);
       if (!window || !__atomic_load_n(&g_Connection.m_IdleHook, __ATOMIC_ACQUIRE)) ++orphans;
-      Pump();  // closes this thread's windows that another thread let go
+      PumpPending();  // closes this thread's windows that another thread let go
       window = __atomic_load_n(&g_Connection.m_ClientWindow, __ATOMIC_ACQUIRE);
       if (!window || !IsWindow(window)) ++orphans;
       delete k;
-      Pump();
+      PumpPending();
     }
     ++done;
-    while (done < 2) Pump();
+    while (done < 2) PumpPending();
   };
   std::thread a(worker), b(worker);
   go = true;
@@ -858,7 +851,7 @@ TEST(Kestrin1Threads, AnObjectBuiltAfterTheConnectionsThreadEndedConnectsOnItsOw
   void* view = g_Connection.m_View;
   ASSERT_NE(nullptr, view);
 
-  Pump();
+  PumpPending();
   g_Requests.clear();
   g_Events.clear();
   CKestrin* newest = new CKestrin();
@@ -867,7 +860,7 @@ TEST(Kestrin1Threads, AnObjectBuiltAfterTheConnectionsThreadEndedConnectsOnItsOw
   EXPECT_EQ(GetCurrentThreadId(), GetWindowThreadProcessId(window, nullptr));
   EXPECT_NE(nullptr, g_Connection.m_IdleHook);
   EXPECT_EQ(view, g_Connection.m_View);
-  Pump();
+  PumpPending();
   EXPECT_THAT(g_Requests,
               ElementsAre(std::make_pair(km::RequestWParam(km::ClientGoodbye),
                                          reinterpret_cast<LPARAM>(ended)),

@@ -20,12 +20,12 @@
 
 #include "Kestrin1.h"
 #include "agent_install.h"
+#include "client_end_to_end.h"
 #include "foreground_window.h"
 #include "motion_section.h"
 #include "motion_stages.h"
 #include "report_bytes.h"
 #include "report_motion.h"
-#include "simulated_service.h"
 
 using namespace Kestrin1;
 
@@ -43,23 +43,7 @@ bool Seen(unsigned event) {
   return std::find(g_Events.begin(), g_Events.end(), event) != g_Events.end();
 }
 
-// Pumps this thread's messages until done() holds or the time is over.
-template <typename Done>
-bool PumpUntil(Done done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-    if (done()) return true;
-    if (GetTickCount() - start > timeoutMs) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-}
-
-class Kestrin1EndToEnd : public SimulatedServiceTest {
+class Kestrin1EndToEnd : public ClientEndToEndTest {
  protected:
   // The service runs; the agent is installed by each test.
   void InstallThisAgent(const std::string& exe) {
@@ -68,21 +52,7 @@ class Kestrin1EndToEnd : public SimulatedServiceTest {
   }
   void TearDown() override {
     delete kestrin_;
-    EXPECT_TRUE(StopAgent());
-    SimulatedServiceTest::TearDown();
-  }
-  const DeviceMotionRecord* Record1() const {
-    return static_cast<const DeviceMotionRecord*>(*AJLSKDFHEIEMUWPMXURSKDFNB.m_pView) + 1;
-  }
-  // Sends one read of the ball interface and waits until the service
-  // published its reports (the header's count moved by reports).
-  void SendBall(const std::vector<uint8_t>& bytes, uint16_t reports) {
-    const uint16_t before = LoadMotionHeader(BallHeaderOf(Record1()));
-    ASSERT_TRUE(SendReport(ball_, bytes));
-    ASSERT_TRUE(PumpUntil([&] {
-      return ReportsSince(MotionReportCount(before), LoadMotionHeader(BallHeaderOf(Record1()))) ==
-             reports;
-    }, 5000));
+    ClientEndToEndTest::TearDown();
   }
   // Builds the object and waits until the agent has routed the device to it.
   void Connect() {

@@ -22,6 +22,7 @@
 #include "foreground_window.h"
 #include "latency_figures.h"
 #include "pipe_client.h"
+#include "pump.h"
 #include "report_bytes.h"
 #include "simulated_service.h"
 
@@ -41,18 +42,6 @@ long KESTRIN1_CALLBACK OnEvent(unsigned int event, long) {
   return 0;
 }
 
-template <typename Done>
-bool PumpUntil(Done done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    if (done()) return true;
-    if (GetTickCount() - start > timeoutMs) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-  }
-}
-
 class Kestrin1Latency : public SimulatedServiceTest {};
 
 TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
@@ -63,7 +52,7 @@ TEST_F(Kestrin1Latency, ReportToBallActiveCallback) {
   // Connected once the agent said the device is there (the view is mapped
   // by then).
   bool connected = PumpUntil([] { return g_Enabled.load(); }, 20000);
-  PumpUntil([] { return false; }, 300);
+  PumpFor(300);
 
   BareRelayFloor relay;
   ASSERT_TRUE(relay.Start(KESTRIN_BARE_RELAY_EXE));

@@ -14,6 +14,7 @@
 
 #include "Kestrin1.h"
 #include "manager_messages.h"
+#include "pump.h"
 
 using namespace Kestrin1;
 namespace km = kestrin::manager;
@@ -58,14 +59,6 @@ std::vector<HWND> ClientWindows() {
   return windows;
 }
 
-void Pump() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-}
-
 std::vector<unsigned> g_Events;
 long KESTRIN1_CALLBACK RecordEvent(unsigned int event, long) {
   g_Events.push_back(event);
@@ -84,7 +77,7 @@ class OwnerThread {
       built_ = true;
       while (!pump_) Sleep(1);
       for (int i = 0; i < 20; ++i) {
-        Pump();
+        PumpPending();
         Sleep(5);
       }
       windowGone_ = !IsWindow(window_);
@@ -119,7 +112,7 @@ void LoadAgainAndHear() {
   ASSERT_EQ(1u, windows.size());
   PostMessageA(windows[0], RegisterWindowMessageA(km::kMessageName),
                km::NoticeWParam(1, 0x0306), 0);
-  Pump();
+  PumpPending();
   EXPECT_THAT(g_Events, ::testing::ElementsAre(EventDeviceAttached, EventDeviceEnabled));
   again.destroy(kestrin);
   EXPECT_TRUE(ClientWindows().empty());

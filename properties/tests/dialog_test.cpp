@@ -10,6 +10,7 @@
 
 #include "KestrinPropApp.h"
 #include "KestrinPropDlg.h"
+#include "scratch_folder.h"
 #include "single_instance.h"
 
 namespace {
@@ -39,11 +40,8 @@ LRESULT CALLBACK WatchDialog(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 TEST(PropertiesDialogTest, TheRunningCopyMarkIsTakenOffBeforeTheWindowGoes) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + L"kestrin-props-dialog-noagent";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  SetEnvironmentVariableW(L"ProgramFiles", folder.c_str());
+  const ScratchFolder folder("kestrin-props-dialog-noagent");
+  SetEnvironmentVariableW(L"ProgramFiles", folder.wpath().c_str());
   AfxSetResourceHandle(GetModuleHandleW(nullptr));  // the dialogs built into this program
 
   g_Watch.hook = SetWindowsHookExW(WH_CALLWNDPROC, &WatchDialog, nullptr, GetCurrentThreadId());

@@ -17,6 +17,7 @@
 #include "foreground_window.h"
 #include "registry_fixture.h"
 #include "running_properties.h"
+#include "scratch_folder.h"
 #include "settings_keys.h"
 
 namespace props {
@@ -384,15 +385,6 @@ TEST(PropertiesWithoutSectionTest, ShowsTheStoredSettingsAndCancelPutsBackOnlyWh
   }
 }
 
-// A folder standing in for the program-files folder, with no agent in it.
-std::string EmptyProgramFiles() {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  std::string folder = std::string(temp) + "kestrin-props-noagent";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder;
-}
-
 // The program opened while no agent runs (the library finds none to start).
 // The test plays the agent that appears later: its window, then the
 // ManagerStarted that makes the library take it and map the section.
@@ -405,7 +397,7 @@ class PropertiesLateAgentTest : public ::testing::Test {
   }
   void Start() {
     agent_.reset();
-    program_.reset(new RunningProperties("", {{L"ProgramFiles", Wide(EmptyProgramFiles())}}));
+    program_.reset(new RunningProperties("", {{L"ProgramFiles", programFiles_.wpath()}}));
     ASSERT_TRUE(program_->started());
     dialog_ = program_->WaitForDialog();
     ASSERT_NE(nullptr, dialog_);
@@ -424,6 +416,9 @@ class PropertiesLateAgentTest : public ::testing::Test {
   static constexpr uint16_t kStart[4] = {0x8000, 0x8000, 0x8000, 0x8000};
   StoredSettings stored_;
   TestSection section_{kStart, 0};
+  // A folder standing in for the program-files folder, with no agent in it;
+  // removed after the program has ended.
+  ScratchFolder programFiles_{"kestrin-props-noagent"};
   std::unique_ptr<StandInManager> agent_;
   std::unique_ptr<RunningProperties> program_;
   HWND dialog_ = nullptr;
@@ -654,19 +649,18 @@ TEST_F(PropertiesProgramTest, ListColumnsAndTheirHeadings) {
 // code in its entry point, as one planted in the current directory would:
 // that code marks that it ran with a named event it keeps open.
 const wchar_t kPlantedCodeRan[] = L"KestrinPlantedLocLibraryRan";
-std::string FolderWithLocLibrary() {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  std::string folder = std::string(temp) + "kestrin-props-loc";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  CopyFileA(WinePath(KESTRIN_PLANTED_LOC_DLL).c_str(),
-            (folder + "\\KestrinPropertiesLOC.dll").c_str(), FALSE);
-  return folder;
-}
+// The folder goes once the programs that ran in it have ended.
+struct FolderWithLocLibrary : ScratchFolder {
+  FolderWithLocLibrary() : ScratchFolder("kestrin-props-loc") {
+    CopyFileA(WinePath(KESTRIN_PLANTED_LOC_DLL).c_str(),
+              (path() + "\\KestrinPropertiesLOC.dll").c_str(), FALSE);
+  }
+};
 
 TEST(PropertiesLocLibraryTest, ItGivesTheDialogsNoneOfItsCodeRunsAndASecondCopyFindsTheDialog) {
   StandInManager agent;
-  RunningProperties program(FolderWithLocLibrary());
+  const FolderWithLocLibrary folder;
+  RunningProperties program(folder.path());
   HWND dialog = program.WaitForDialog();
   ASSERT_NE(nullptr, dialog);
   wchar_t text[64] = {};

@@ -17,6 +17,7 @@
 #include "manager_messages.h"
 #include "motion_section.h"
 #include "process_runner.h"
+#include "pump.h"
 #include "resource.h"
 
 namespace props {
@@ -31,18 +32,8 @@ inline std::string ProgramFolder() {
 
 inline std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// Pumps the calling thread's messages until done() or the timeout; done()'s
-// last answer.
-inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (done()) return true;
-    if (GetTickCount() - start > timeoutMs) return done();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
+// The calling thread's messages pumped while a test waits (10 s unless told).
+using ::PumpUntil;
 
 struct Request {
   uint16_t code;

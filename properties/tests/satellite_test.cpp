@@ -14,6 +14,7 @@
 #include "process_runner.h"
 #include "resource.h"
 #include "satellite_resources.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -36,21 +37,19 @@ std::wstring FileNameOf(HMODULE module) {
 // A fresh folder, made the current directory, holding the named libraries.
 class SatelliteFolder {
  public:
-  explicit SatelliteFolder(const std::vector<std::wstring>& libraries) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"kestrin-satellites-" + std::to_wstring(++count_);
-    CreateDirectoryW(folder_.c_str(), nullptr);
+  explicit SatelliteFolder(const std::vector<std::wstring>& libraries)
+      : folder_("kestrin-satellites-" + std::to_string(++count_)) {
     for (const std::wstring& name : libraries)
-      CopyFileW(Wide(kGermanLibrary).c_str(), (folder_ + L"\\" + name).c_str(), FALSE);
+      CopyFileW(Wide(kGermanLibrary).c_str(), (folder_.wpath() + L"\\" + name).c_str(), FALSE);
     GetCurrentDirectoryW(MAX_PATH, saved_);
-    SetCurrentDirectoryW(folder_.c_str());
+    SetCurrentDirectoryW(folder_.wpath().c_str());
   }
+  // Back to the directory it was, then the folder goes.
   ~SatelliteFolder() { SetCurrentDirectoryW(saved_); }
 
  private:
   static int count_;
-  std::wstring folder_;
+  ScratchFolder folder_;
   wchar_t saved_[MAX_PATH];
 };
 int SatelliteFolder::count_ = 0;

@@ -12,6 +12,7 @@
 
 #include "debug_lines.h"
 #include "pipe_protocol.h"
+#include "pump.h"
 #include "service_fixture.h"
 
 namespace {
@@ -331,12 +332,7 @@ TEST_F(KestrinServiceTest, StartBroadcastsKestrinSvcElf) {
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
   }
-  const ULONGLONG end = GetTickCount64() + 10000;
-  while (g_Broadcasts == 0 && GetTickCount64() < end) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-  }
+  PumpUntil([] { return g_Broadcasts != 0; }, 10000);
   DestroyWindow(window);
   EXPECT_EQ(g_Broadcasts, 1);
   EXPECT_EQ(g_WParam, 1u);

@@ -13,12 +13,12 @@
 #include "KestrinZel2.h"
 #include "nav_test_util.h"
 #include "navigation.h"
-#include "recording_host.h"
+#include "recording_navigation_host.h"
 
 namespace {
 
 using namespace navtest;
-using Host = RecordingHost;
+using Host = RecordingNavigationHost;
 
 class NavHost : public ::testing::Test {
  protected:

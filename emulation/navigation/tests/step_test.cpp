@@ -5,13 +5,13 @@
 
 #include "nav_test_util.h"
 #include "navigation.h"
-#include "recording_host.h"
+#include "recording_navigation_host.h"
 
 namespace {
 
 using namespace navtest;
 using KestrinNav::Step;
-using Host = RecordingHost;
+using Host = RecordingNavigationHost;
 
 // A view whose bytes that mean nothing to the library carry a pattern.
 NavView View2D(double w, double h, double centreX, double centreY) {

@@ -11,6 +11,7 @@
 #include "process_runner.h"
 #include "report_bytes.h"
 #include "running_properties.h"
+#include "scratch_folder.h"
 #include "simulated_service.h"
 
 namespace {
@@ -72,12 +73,8 @@ class ViewsLiveTest : public SimulatedServiceTest {
   void SetUp() override {
     SimulatedServiceTest::SetUp();
     ASSERT_NE(StartAgent(), 0u);
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    folder_ = std::string(temp) + "kestrin-views-live";
-    CreateDirectoryA(folder_.c_str(), nullptr);
     for (const char* name : {"\\view-1006.bmp", "\\view-1008.bmp", "\\swaps.log"})
-      DeleteFileA((folder_ + name).c_str());
+      DeleteFileA((folder_.path() + name).c_str());
   }
   void TearDown() override {
     program_.reset();
@@ -86,7 +83,7 @@ class ViewsLiveTest : public SimulatedServiceTest {
   }
 
   std::vector<unsigned char> Frame(int id) const {
-    return ReadFrame(folder_ + "\\view-" + std::to_string(id) + ".bmp");
+    return ReadFrame(folder_.path() + "\\view-" + std::to_string(id) + ".bmp");
   }
   // Waits until both views have a frame for which done() holds.
   bool WaitFrames(const std::function<bool(const std::vector<unsigned char>&,
@@ -106,13 +103,15 @@ class ViewsLiveTest : public SimulatedServiceTest {
     }
   }
 
-  std::string folder_;
+  // Where the spy in the program writes its frames; removed with them once
+  // the program has ended.
+  ScratchFolder folder_{"kestrin-views-live"};
   std::unique_ptr<RunningProperties> program_;
 };
 
 TEST_F(ViewsLiveTest, ViewsAndPictureFollowTheDevice) {
   program_.reset(new RunningProperties(
-      "", {{L"KESTRIN_SWAP_SPY_DIR", std::wstring(folder_.begin(), folder_.end())}}));
+      "", {{L"KESTRIN_SWAP_SPY_DIR", folder_.wpath()}}));
   ASSERT_TRUE(program_->started());
   HWND dialog = program_->WaitForDialog();
   ASSERT_TRUE(dialog);

@@ -1,7 +1,10 @@
-// A navigation host that records every call the library makes on it: which
-// operation, on which thread, with a copy of what it was given. It answers
-// QuerySettings from its own settings record, either by handing out that
-// record, by copying it into the library's area, or with null.
+// A navigation host of KestrinZel2 that records every call the library makes
+// on it: which operation, on which thread, with a copy of what it was given.
+// Idle notices are counted; each timer expiry keeps its thread and runs
+// onTimer, when set, inside OnTimer. QuerySettings is answered from the
+// host's own settings record: by handing out that record, by copying it into
+// the library's area, or with null (a host built without settings).
+// No windows.h: the navigation tests run in every tree.
 #pragma once
 
 #include <cstring>
@@ -11,9 +14,7 @@
 #include "kestrin_zel2_host.h"
 #include "kestrin_zel2_nav.h"
 
-namespace navtest {
-
-class RecordingHost : public INavigationHost {
+class RecordingNavigationHost : public INavigationHost {
  public:
   enum Call { kApplyView, kQuerySettings, kPivotChanged, kOther };
   enum Answer { kOwnRecord, kFillArea, kNull };
@@ -22,7 +23,8 @@ class RecordingHost : public INavigationHost {
     unsigned char bytes[32];
   };
 
-  explicit RecordingHost(const NavSettings& settings, Answer answer = kOwnRecord)
+  RecordingNavigationHost() : settings(), answer(kNull) {}
+  explicit RecordingNavigationHost(const NavSettings& settings, Answer answer = kOwnRecord)
       : settings(settings), answer(answer) {}
 
   NavSettings settings;  // the host's own record
@@ -33,6 +35,10 @@ class RecordingHost : public INavigationHost {
   std::vector<NavView> views;        // what ApplyView received
   std::vector<PivotBytes> pivots;    // what PivotChanged received
   std::vector<void*> areas;          // the areas QuerySettings was offered
+  int idles = 0;                     // OnIdle calls
+  std::vector<std::thread::id> timerThreads;  // the thread of each OnTimer
+  void (*onTimer)(RecordingNavigationHost*) = nullptr;  // run inside OnTimer
+  void* context = nullptr;                              // for onTimer
 
   long KESTRIN_ZEL2_CALL Reserved0() override { return Record(kOther); }
   long KESTRIN_ZEL2_CALL ApplyView(NavView* view) override {
@@ -60,9 +66,19 @@ class RecordingHost : public INavigationHost {
     return Record(kPivotChanged);
   }
   long KESTRIN_ZEL2_CALL Reserved4() override { return Record(kOther); }
-  long KESTRIN_ZEL2_CALL OnIdle() override { return Record(kOther); }
+  long KESTRIN_ZEL2_CALL OnIdle() override {
+    ++idles;
+    return Record(kOther);
+  }
   long KESTRIN_ZEL2_CALL Reserved6() override { return Record(kOther); }
-  long KESTRIN_ZEL2_CALL OnTimer() override { return Record(kOther); }
+  // Everything is written down before onTimer runs: onTimer may end the
+  // handle, and a host may go right after that.
+  long KESTRIN_ZEL2_CALL OnTimer() override {
+    Record(kOther);
+    timerThreads.push_back(std::this_thread::get_id());
+    if (onTimer) onTimer(this);
+    return 0;
+  }
 
   void Clear() {
     calls.clear();
@@ -70,6 +86,8 @@ class RecordingHost : public INavigationHost {
     views.clear();
     pivots.clear();
     areas.clear();
+    idles = 0;
+    timerThreads.clear();
   }
 
  private:
@@ -79,5 +97,3 @@ class RecordingHost : public INavigationHost {
     return 0;
   }
 };
-
-}  // namespace navtest
