@@ -159,12 +159,19 @@ class AgentCoreTest : public ::testing::Test {
   }
 
   // A client window of process pid that has said ClientHello.
-  std::unique_ptr<TestClientWindow> Client(DWORD pid) {
+  // A client window of process pid that has said hello; it holds what it
+  // heard on registering.
+  std::unique_ptr<TestClientWindow> NewClient(DWORD pid) {
     auto client = std::make_unique<TestClientWindow>();
     WindowProcesses[client->window()] = pid;
     Post(ClientHello, 0, static_cast<uint32_t>(client->param()));
     Serve();
-    client->ClearNotices();  // ClientRegistered
+    return client;
+  }
+  // The same with what it heard cleared (ClientRegistered).
+  std::unique_ptr<TestClientWindow> Client(DWORD pid) {
+    auto client = NewClient(pid);
+    client->ClearNotices();
     return client;
   }
 
@@ -510,13 +517,10 @@ TEST_F(AgentCoreTest, ANewWindowOfTheFocusedClientsProcessTakesTheFocusWithTheCu
     earlier->ClearNotices();
     if (earlierGone) earlier->Destroy();
 
-    TestClientWindow next;
-    WindowProcesses[next.window()] = 100;
-    Post(ClientHello, 0, static_cast<uint32_t>(next.param()));
-    Serve();
-    EXPECT_THAT(next.notices(), ElementsAre(ReceivedNotice{Notice(1, ClientRegistered), 1},
-                                            ReceivedNotice{Notice(1, moving | 6), 3}));
-    EXPECT_EQ(FocusedClient, static_cast<int>(PoolIndexOf(&AgentClients, Record(next))));
+    auto next = NewClient(100);
+    EXPECT_THAT(next->notices(), ElementsAre(ReceivedNotice{Notice(1, ClientRegistered), 1},
+                                             ReceivedNotice{Notice(1, moving | 6), 3}));
+    EXPECT_EQ(FocusedClient, static_cast<int>(PoolIndexOf(&AgentClients, Record(*next))));
     if (earlierGone) {
       EXPECT_EQ(ClientCount(), 1);
     } else {
@@ -524,9 +528,9 @@ TEST_F(AgentCoreTest, ANewWindowOfTheFocusedClientsProcessTakesTheFocusWithTheCu
                   ElementsAre(ReceivedNotice{Notice(1, StateDeviceAttached | 6), 0}));
     }
     State(1, kOpen, 3);
-    EXPECT_EQ(next.notices().size(), 3u) << "states keep flowing to it";
+    EXPECT_EQ(next->notices().size(), 3u) << "states keep flowing to it";
 
-    for (LPARAM window : {earlier->param(), next.param()})
+    for (LPARAM window : {earlier->param(), next->param()})
       Post(ClientGoodbye, 0, static_cast<uint32_t>(window));
     Serve();
     ASSERT_EQ(ClientCount(), 0);
@@ -558,12 +562,9 @@ TEST_F(AgentCoreTest, AGoodbyeOfTheFocusedClientHandsTheFocusToAnotherClientOfIt
   Serve();
   EXPECT_EQ(FocusedClient, kNoClient);
   EXPECT_EQ(ClientCount(), 0);
-  TestClientWindow next;
-  WindowProcesses[next.window()] = 100;
-  Post(ClientHello, 0, static_cast<uint32_t>(next.param()));
-  Serve();
-  EXPECT_THAT(next.notices(), ElementsAre(ReceivedNotice{Notice(1, ClientRegistered), 1},
-                                          ReceivedNotice{Notice(1, moving | 6), 1}));
+  auto next = NewClient(100);
+  EXPECT_THAT(next->notices(), ElementsAre(ReceivedNotice{Notice(1, ClientRegistered), 1},
+                                           ReceivedNotice{Notice(1, moving | 6), 1}));
 }
 
 // ---- windows and the loop ----

@@ -18,20 +18,28 @@ NavVec3 EyeOf(const NavMat43& camera, double eye) {
   return Mul(V(0, 0, eye), camera.rotation) + camera.translation;
 }
 
+// Steps a camera turned 0.4 about (1, 1, 0) at (1, 2, 3) by a delta with the
+// given zoom factor and expects the step to leave the settings, the camera
+// and the delta exactly as they were.
+void ExpectAStepThatChangesNothing(const NavVolume& volume, NavSettings settings, double zoom) {
+  NavMat43 camera = Frame(Rotation(0.4, V(1, 1, 0)), V(1, 2, 3));
+  NavDelta delta = Delta(0.1, 0.2, zoom, 0.1, 0.2, 0.3);
+  const NavSettings settingsBefore = settings;
+  const NavMat43 cameraBefore = camera;
+  const NavDelta deltaBefore = delta;
+  FlyCamera(&volume, &settings, &camera, &delta);
+  EXPECT_TRUE(SameBytes(camera, cameraBefore));
+  EXPECT_TRUE(SameBytes(settings, settingsBefore));
+  EXPECT_TRUE(SameBytes(delta, deltaBefore));
+}
+
 TEST(NavFlyCamera, OrthographicViewIsLeftAlone) {
   for (double perspective : {0.0, 9.9e-10, -0.5}) {
     const NavVolume volume = Volume(1, 1, perspective, 0.2, 0.1);
     NavSettings settings = Plain(2, -3.0, V(1, 2, 3));
     settings.zoomAlongRay = settings.twistAboutRay = settings.upright = 1;
-    NavMat43 camera = Frame(Rotation(0.4, V(1, 1, 0)), V(1, 2, 3));
-    NavDelta delta = Delta(0.1, 0.2, 1.5, 0.1, 0.2, 0.3);
-    const NavSettings settingsBefore = settings;
-    const NavMat43 cameraBefore = camera;
-    const NavDelta deltaBefore = delta;
-    FlyCamera(&volume, &settings, &camera, &delta);
-    EXPECT_TRUE(SameBytes(camera, cameraBefore)) << perspective;
-    EXPECT_TRUE(SameBytes(settings, settingsBefore)) << perspective;
-    EXPECT_TRUE(SameBytes(delta, deltaBefore)) << perspective;
+    SCOPED_TRACE(testing::Message() << "perspective " << perspective);
+    ExpectAStepThatChangesNothing(volume, settings, 1.5);
   }
 }
 
@@ -198,15 +206,8 @@ TEST(NavFlyCamera, NonFiniteZoomChangesNothing) {
     const NavVolume volume = Volume(1, 1, 0.5, 0.1, 0.1);
     NavSettings settings = Plain(2, -3.0, V(1, 2, 3));
     settings.zoomAlongRay = settings.twistAboutRay = 1;
-    NavMat43 camera = Frame(Rotation(0.4, V(1, 1, 0)), V(1, 2, 3));
-    NavDelta delta = Delta(0.1, 0.2, zoom, 0.1, 0.2, 0.3);
-    const NavSettings settingsBefore = settings;
-    const NavMat43 cameraBefore = camera;
-    const NavDelta deltaBefore = delta;
-    FlyCamera(&volume, &settings, &camera, &delta);
-    EXPECT_TRUE(SameBytes(camera, cameraBefore)) << zoom;
-    EXPECT_TRUE(SameBytes(settings, settingsBefore)) << zoom;
-    EXPECT_TRUE(SameBytes(delta, deltaBefore)) << zoom;
+    SCOPED_TRACE(testing::Message() << "zoom " << zoom);
+    ExpectAStepThatChangesNothing(volume, settings, zoom);
   }
 }
 
@@ -303,17 +304,7 @@ TEST(NavFlyCamera, EveryRecordStaysFiniteForEveryZoom) {
         ASSERT_TRUE(std::isfinite(delta.ax) && std::isfinite(delta.ay) && std::isfinite(delta.az));
       }
   // The reported case: a zoom of 1e308 leaves everything as it was.
-  const NavVolume volume = Volume(1, 1, P);
-  NavSettings settings = Plain(2, -3.0, V(1, 2, 3));
-  NavMat43 camera = Frame(Rotation(0.4, V(1, 1, 0)), V(1, 2, 3));
-  NavDelta delta = Delta(0.1, 0.2, 1e308, 0.1, 0.2, 0.3);
-  const NavSettings settingsBefore = settings;
-  const NavMat43 cameraBefore = camera;
-  const NavDelta deltaBefore = delta;
-  FlyCamera(&volume, &settings, &camera, &delta);
-  EXPECT_TRUE(SameBytes(camera, cameraBefore));
-  EXPECT_TRUE(SameBytes(settings, settingsBefore));
-  EXPECT_TRUE(SameBytes(delta, deltaBefore));
+  ExpectAStepThatChangesNothing(Volume(1, 1, P), Plain(2, -3.0, V(1, 2, 3)), 1e308);
 }
 
 }  // namespace
