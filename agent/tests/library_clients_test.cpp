@@ -113,20 +113,23 @@ class AgentLibraryClientsTest : public SimulatedServiceTest {
   // Button 1 pressed, then let go; the performance counter at each report.
   void PressAndRelease(double* pressUs, double* releaseUs) {
     *pressUs = MicrosecondsNow();
-    ASSERT_TRUE(SendReport(ball_ + 1, ScrollReport(0, 0, 1)));
+    EXPECT_TRUE(SendReport(ball_ + 1, ScrollReport(0, 0, 1)));
     PumpFor(100);
     *releaseUs = MicrosecondsNow();
-    ASSERT_TRUE(SendReport(ball_ + 1, ScrollReport(0, 0, 0)));
+    EXPECT_TRUE(SendReport(ball_ + 1, ScrollReport(0, 0, 0)));
   }
 
-  // Waits until the client heard the press and the release after pressUs;
-  // the milliseconds from each report to the callback, or negative values.
-  std::pair<double, double> WaitForPressAndRelease(const LibraryClient& client, double pressUs,
-                                                   double releaseUs) {
+  // Presses and lets go, and expects the client to hear both; the
+  // milliseconds from each report to the callback (negative when unheard).
+  std::pair<double, double> PressAndReleaseHeardBy(const LibraryClient& client) {
+    double pressUs = 0, releaseUs = 0;
+    PressAndRelease(&pressUs, &releaseUs);
     PumpUntil([&] { return HeardAt(client, EventButtonsChanged, 0, releaseUs) >= 0; },
               kTimeoutMs);
     const double press = HeardAt(client, EventButtonsChanged, 1, pressUs);
     const double release = HeardAt(client, EventButtonsChanged, 0, releaseUs);
+    EXPECT_GE(press, 0) << "the press was not heard";
+    EXPECT_GE(release, 0) << "the release was not heard";
     return {press < 0 ? -1 : Ms(pressUs, press), release < 0 ? -1 : Ms(releaseUs, release)};
   }
 
@@ -165,10 +168,7 @@ TEST_F(AgentLibraryClientsTest, AClientOfTheProgramInFrontKeepsTheDeviceWhenAnot
                      kestrin::manager::RequestWParam(kestrin::manager::ClientHello), window);
     }
 
-    double pressUs = 0, releaseUs = 0;
-    PressAndRelease(&pressUs, &releaseUs);
-    if (HasFatalFailure()) return;
-    const std::pair<double, double> heard = WaitForPressAndRelease(*p, pressUs, releaseUs);
+    const std::pair<double, double> heard = PressAndReleaseHeardBy(*p);
     PumpFor(300);  // anything else on its way
     std::vector<LibraryEvent> after = p->Events();
     after.erase(after.begin(), after.begin() + static_cast<long>(before));
@@ -213,12 +213,9 @@ TEST_F(AgentLibraryClientsTest, AClosedClientHandsTheDeviceOnlyToAClientOfThePro
 
     const double closeUs = MicrosecondsNow();
     ASSERT_EQ(1, p->Run(LibraryClient::Destroy));
-    double pressUs = 0, releaseUs = 0;
     if (!c.anotherInFront) {
       ASSERT_TRUE(PumpUntil([&] { return Heard(*q, EventDeviceEnabled); }, kTimeoutMs));
-      PressAndRelease(&pressUs, &releaseUs);
-      if (HasFatalFailure()) return;
-      const std::pair<double, double> heard = WaitForPressAndRelease(*q, pressUs, releaseUs);
+      const std::pair<double, double> heard = PressAndReleaseHeardBy(*q);
       EXPECT_THAT(EventsOf(q->Events()),
                   ::testing::ElementsAre(EventDeviceAttached, EventDeviceEnabled,
                                          EventButtonsChanged, EventButtonsChanged));
@@ -226,8 +223,8 @@ TEST_F(AgentLibraryClientsTest, AClosedClientHandsTheDeviceOnlyToAClientOfThePro
              "release after %.1f ms\n",
              c.name, Ms(closeUs, q->Events()[1].us), heard.first, heard.second);
     } else {
+      double pressUs = 0, releaseUs = 0;
       PressAndRelease(&pressUs, &releaseUs);
-      if (HasFatalFailure()) return;
       PumpFor(500);  // time for anything to arrive
       EXPECT_THAT(EventsOf(q->Events()), IsEmpty()) << "Q, in the background, heard";
       printf("%s: Q heard %s\n", c.name, q->Events().empty() ? "nothing" : "events");
@@ -246,12 +243,7 @@ TEST_F(AgentLibraryClientsTest, AProgramInFrontThatClosesItsOnlyObjectHearsItsNe
   ASSERT_TRUE(PumpUntil([&] { return HeardAt(*p, EventDeviceEnabled, 0, buildUs) >= 0; },
                         kTimeoutMs))
       << "the new object heard nothing: " << ::testing::PrintToString(EventsOf(p->Events()));
-  double pressUs = 0, releaseUs = 0;
-  PressAndRelease(&pressUs, &releaseUs);
-  if (HasFatalFailure()) return;
-  const std::pair<double, double> heard = WaitForPressAndRelease(*p, pressUs, releaseUs);
-  EXPECT_GE(heard.first, 0);
-  EXPECT_GE(heard.second, 0);
+  const std::pair<double, double> heard = PressAndReleaseHeardBy(*p);
   printf("the new object heard the device %.1f ms after it was built, the press after %.1f ms "
          "and the release after %.1f ms\n",
          Ms(buildUs, HeardAt(*p, EventDeviceEnabled, 0, buildUs)), heard.first, heard.second);
@@ -308,12 +300,7 @@ TEST_F(AgentLibraryClientsTest, AnAgentStartedWhileTheSessionsAgentIsEndingServe
     ASSERT_TRUE(PumpUntil([&] { return Heard(*p, EventDeviceEnabled); }, kTimeoutMs))
         << "the client heard nothing: " << ::testing::PrintToString(EventsOf(p->Events()));
     EXPECT_EQ(secondPid, RunningAgentProcess());
-    double pressUs = 0, releaseUs = 0;
-    PressAndRelease(&pressUs, &releaseUs);
-    if (HasFatalFailure()) return;
-    const std::pair<double, double> heard = WaitForPressAndRelease(*p, pressUs, releaseUs);
-    EXPECT_GE(heard.first, 0);
-    EXPECT_GE(heard.second, 0);
+    const std::pair<double, double> heard = PressAndReleaseHeardBy(*p);
     printf("%s: P heard the device %.1f ms after the ending agent was gone, the press after "
            "%.1f ms and the release after %.1f ms\n",
            c.name, Ms(endedUs, HeardAt(*p, EventDeviceEnabled, 0, 0)), heard.first,
