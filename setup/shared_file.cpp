@@ -85,7 +85,8 @@ std::wstring VersionText(uint64_t version) {
   wchar_t text[32];
   swprintf(text, 32, L"%u.%u.%u.%u", static_cast<unsigned>(version >> 48),
            static_cast<unsigned>((version >> 32) & 0xFFFF),
-           static_cast<unsigned>((version >> 16) & 0xFFFF), static_cast<unsigned>(version & 0xFFFF));
+           static_cast<unsigned>((version >> 16) & 0xFFFF),
+           static_cast<unsigned>(version & 0xFFFF));
   return text;
 }
 
@@ -107,14 +108,14 @@ HKEY OpenSharedKey() {
   return key;
 }
 
-// The count of path; false when it has none (no value, or one that is not a
-// REG_DWORD).
+// The count of path; false when it has none: no value, one that is not a
+// REG_DWORD, or 0 (no user counted, as some installers leave it).
 bool ReadCount(HKEY key, const std::wstring& path, DWORD* count) {
   DWORD type = 0;
   DWORD size = sizeof *count;
   return RegQueryValueExW(key, path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(count),
                           &size) == ERROR_SUCCESS &&
-         type == REG_DWORD && size == sizeof *count;
+         type == REG_DWORD && size == sizeof *count && *count != 0;
 }
 
 bool WriteCount(HKEY key, const std::wstring& path, DWORD count) {
@@ -125,11 +126,16 @@ bool WriteCount(HKEY key, const std::wstring& path, DWORD count) {
 }
 
 std::wstring Users(DWORD count) {
-  return std::to_wstring(count) + (count == 1 ? L" installation uses it" : L" installations use it");
+  return std::to_wstring(count) +
+         (count == 1 ? L" installation uses it" : L" installations use it");
 }
 
 int Place(const std::wstring& folder, const std::wstring& source, bool newUser) {
   uint64_t version = 0;
+  if (!IsFile(source)) {
+    Fail(L"cannot find", source, ERROR_FILE_NOT_FOUND);
+    return 1;
+  }
   if (!FileVersion(source, &version)) {
     fwprintf(stderr, L"KestrinSharedFile: %ls has no version resource: not shared\n",
              source.c_str());
@@ -149,7 +155,10 @@ int Place(const std::wstring& folder, const std::wstring& source, bool newUser) 
            VersionText(version) + L")";
   } else if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
     done = L"placed (" + VersionText(version);
-    if (there) done += thereVersioned ? L" over " + VersionText(thereVersion) : L" over a copy without version";
+    if (there) {
+      done += thereVersioned ? L" over " + VersionText(thereVersion)
+                             : std::wstring(L" over a copy without version");
+    }
     done += L")";
   } else {
     Fail(L"cannot copy to", target, GetLastError());
@@ -178,7 +187,7 @@ int Release(const std::wstring& folder, const std::wstring& name) {
   if (!key) return 1;
   DWORD count = 0;
   int status = 0;
-  if (!ReadCount(key, target, &count) || count == 0) {
+  if (!ReadCount(key, target, &count)) {
     // Not counted (or counted out by someone else): whoever uses it did not
     // say, so it stays.
     wprintf(L"%ls: no installation counted as its user, left as it is\n", target.c_str());
@@ -209,7 +218,8 @@ int wmain(int argc, wchar_t** argv) {
   const bool place = argc == 4 && wcscmp(argv[1], L"place") == 0;
   const bool update = argc == 4 && wcscmp(argv[1], L"update") == 0;
   const bool release = argc == 4 && wcscmp(argv[1], L"release") == 0;
-  if ((!place && !update && !release) || (wcscmp(argv[2], L"x64") != 0 && wcscmp(argv[2], L"x86") != 0)) {
+  if ((!place && !update && !release) ||
+      (wcscmp(argv[2], L"x64") != 0 && wcscmp(argv[2], L"x86") != 0)) {
     fwprintf(stderr,
              L"usage: KestrinSharedFile place x64|x86 SOURCE\n"
              L"       KestrinSharedFile update x64|x86 SOURCE\n"
