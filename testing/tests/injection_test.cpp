@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "import_hook.h"
 #include "injection.h"
 #include "process_runner.h"
 
@@ -92,6 +93,39 @@ TEST(InjectIntoWindowThreadTest, AProgramBusyAllocatingTakesItEveryTime) {
     ASSERT_TRUE(InjectIntoWindowThread(target.window(), ProbeDll(), 10000, &error)) << error;
     EXPECT_TRUE(target.Answers());
   }
+}
+
+// A target that takes a message the moment the hook is set loads the DLL and
+// reports before the injector's next step. SetWindowsHookExW, as this
+// program's injector calls it, returns here only once the target has done so.
+using SetWindowsHookExWFn = HHOOK(WINAPI*)(int, HOOKPROC, HINSTANCE, DWORD);
+SetWindowsHookExWFn g_RealSetWindowsHookExW;
+HWND g_QuickTarget;
+
+HHOOK WINAPI QuickTargetSetWindowsHookExW(int id, HOOKPROC proc, HINSTANCE module, DWORD thread) {
+  HHOOK hook = g_RealSetWindowsHookExW(id, proc, module, thread);
+  DWORD processId = 0;
+  if (!hook || !GetWindowThreadProcessId(g_QuickTarget, &processId)) return hook;
+  HANDLE loaded =
+      OpenEventW(SYNCHRONIZE, FALSE, InjectionLoadedEventName(processId).c_str());
+  for (int i = 0; loaded && i < 100; ++i) {  // at most 10 s
+    PostMessageW(g_QuickTarget, WM_NULL, 0, 0);
+    if (WaitForSingleObject(loaded, 100) == WAIT_OBJECT_0) break;
+  }
+  if (loaded) CloseHandle(loaded);
+  return hook;
+}
+
+TEST(InjectIntoWindowThreadTest, ATargetThatReportsAtOnceIsHeard) {
+  Target target("window 20000");
+  ASSERT_TRUE(target.window());
+  g_QuickTarget = target.window();
+  ImportHook quick(GetModuleHandleW(nullptr), "user32.dll", "SetWindowsHookExW",
+                   reinterpret_cast<void*>(&QuickTargetSetWindowsHookExW),
+                   reinterpret_cast<void**>(&g_RealSetWindowsHookExW));
+  ASSERT_TRUE(quick.installed());
+  std::string error;
+  EXPECT_TRUE(InjectIntoWindowThread(target.window(), ProbeDll(), 5000, &error)) << error;
 }
 
 TEST(InjectIntoWindowThreadTest, FailuresComeBackWithTheirReason) {
