@@ -26,7 +26,7 @@
 #       third-party program that links Kestrin1.dll wherever it was put.
 #       Other installations may share these copies, so they are placed and
 #       removed as Windows installers share a library, by the x64 build's
-#       KestrinSharedFile.exe (setup/, installed beside the agent for the
+#       KestrinSharedFile.exe (scripts/setup/, installed beside the agent for the
 #       uninstall): a copy there is replaced only by one of at least its
 #       version (their version resources), the system counts the installations
 #       that use it (a REG_DWORD named by the copy's full path under
@@ -172,7 +172,7 @@ install_suite() {
   suite_put "$agent" "$dir64"
   suite_put "$(suite_find "$bin64" service "$service")" "$dir64"
   suite_put_clients "$bin64" "$dir64"
-  suite_put "$(suite_find "$bin64" setup "$KESTRIN_SHARED_HELPER")" "$dir64"
+  suite_put "$(suite_find "$bin64" scripts/setup "$KESTRIN_SHARED_HELPER")" "$dir64"
   mkdir -p "$dir64"
   suite_put_libraries "$bin64" x64 "$dir64/$KESTRIN_SHARED_HELPER" "$dir64/$KESTRIN_SHARED_RECORD"
   if [ -d "$WINEPREFIX/drive_c/Program Files (x86)" ] && [ -d "$bin32" ]; then

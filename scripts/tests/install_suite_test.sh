@@ -20,7 +20,7 @@ newer=$3
 . "$(dirname "$0")/../common.sh"
 . "$KESTRIN_ROOT/scripts/install_suite.sh"
 build=$KESTRIN_BUILD
-helper="$build/win64/setup/KestrinSharedFile.exe"
+helper="$build/win64/scripts/setup/KestrinSharedFile.exe"
 libraries="Kestrin1.dll KestrinZel2.dll"
 shared_key='HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
 
@@ -57,8 +57,8 @@ make_suite() {
       else cp "$2" "$target"; fi
     done
   done
-  mkdir -p "$root/win64/setup"
-  cp "$helper" "$root/win64/setup/"
+  mkdir -p "$root/win64/scripts/setup"
+  cp "$helper" "$root/win64/scripts/setup/"
 }
 # install_as SUITE: the suite installed from one of those folders.
 install_as() { KESTRIN_BUILD="$scratch/$1" BIN="$scratch/$1/win64" install_suite; }
