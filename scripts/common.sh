@@ -74,6 +74,12 @@ KESTRIN_PACKAGES=(
 # C.utf8 and POSIX alone).
 KESTRIN_LOCALES=(de_DE.UTF-8 de_CH.UTF-8)
 
+# kestrin_as_root COMMAND ARGS...: runs the command as root (through sudo
+# when this shell is not root).
+kestrin_as_root() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
 # kestrin_package_installed NAME: true when dpkg has the package installed.
 kestrin_package_installed() {
   [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
@@ -86,11 +92,9 @@ kestrin_install() {
   done
   [ ${#need[@]} -eq 0 ] && return 0
   say "installing ${need[*]}"
-  local sudo=""
-  [ "$(id -u)" = 0 ] || sudo=sudo
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  dpkg --print-foreign-architectures | grep -qx i386 || kestrin_as_root dpkg --add-architecture i386
+  kestrin_as_root apt-get update -qq
+  kestrin_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 }
 
 # kestrin_locale_present NAME: true when the system has the locale made
@@ -108,16 +112,14 @@ kestrin_make_locales() {
   done
   [ ${#need[@]} -eq 0 ] && return 0
   say "making the locales ${need[*]}"
-  local sudo=""
-  [ "$(id -u)" = 0 ] || sudo=sudo
   for name in "${need[@]}"; do
     if grep -qE "^# *${name//./\\.} UTF-8\$" /etc/locale.gen; then
-      $sudo sed -i -E "s/^# *(${name//./\\.} UTF-8)\$/\1/" /etc/locale.gen
+      kestrin_as_root sed -i -E "s/^# *(${name//./\\.} UTF-8)\$/\1/" /etc/locale.gen
     elif ! grep -qE "^${name//./\\.} UTF-8\$" /etc/locale.gen; then
-      echo "$name UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+      echo "$name UTF-8" | kestrin_as_root tee -a /etc/locale.gen >/dev/null
     fi
   done
-  $sudo locale-gen >/dev/null
+  kestrin_as_root locale-gen >/dev/null
 }
 
 kestrin_build() {
