@@ -83,11 +83,7 @@ TEST(PropertiesFromTheControlPanel, AGermanUserGetsTheGermanDialog) {
                         20000))
       << "no dialog of " << program;
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  wchar_t text[64] = {};
-  GetWindowTextW(dialog, text, 64);
-  EXPECT_EQ(std::wstring(L"Eigenschaften der Kestrin 3D-Maus"), text);
-  GetDlgItemTextW(dialog, IDCANCEL, text, 64);
-  EXPECT_EQ(std::wstring(L"&Abbrechen"), text);
+  ExpectGermanDialog(dialog);
   Click(dialog, IDCANCEL);
   EXPECT_TRUE(PumpUntil([&] { return !process || WaitForSingleObject(process, 0) == WAIT_OBJECT_0; },
                         20000));

@@ -663,11 +663,7 @@ TEST(PropertiesLocLibraryTest, ItGivesTheDialogsNoneOfItsCodeRunsAndASecondCopyF
   RunningProperties program(folder.path());
   HWND dialog = program.WaitForDialog();
   ASSERT_NE(nullptr, dialog);
-  wchar_t text[64] = {};
-  GetWindowTextW(dialog, text, 64);
-  EXPECT_EQ(std::wstring(L"Eigenschaften der Kestrin 3D-Maus"), text);
-  GetDlgItemTextW(dialog, IDCANCEL, text, 64);
-  EXPECT_EQ(std::wstring(L"&Abbrechen"), text);
+  ExpectGermanDialog(dialog);
   HANDLE ran = OpenEventW(SYNCHRONIZE, FALSE, kPlantedCodeRan);
   EXPECT_EQ(nullptr, ran) << "the library's entry point ran in the program";
   if (ran) CloseHandle(ran);
@@ -675,6 +671,7 @@ TEST(PropertiesLocLibraryTest, ItGivesTheDialogsNoneOfItsCodeRunsAndASecondCopyF
   // Its About box, German, with the program's icon, which the library lacks.
   HWND about = OpenAbout(program, dialog);
   ASSERT_NE(nullptr, about);
+  wchar_t text[64] = {};
   GetWindowTextW(about, text, 64);
   EXPECT_EQ(std::wstring(L"Info \u00FCber KestrinProperties"), text);
   EXPECT_NE(nullptr, ShownIcon(about));

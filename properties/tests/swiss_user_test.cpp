@@ -25,11 +25,7 @@ TEST(PropertiesSwissUserTest, NoDesLibrarySoTheGermanOneBesideTheProgramFromAnyF
     RunningProperties program(folder);
     HWND dialog = program.WaitForDialog();
     ASSERT_NE(nullptr, dialog);
-    wchar_t text[64] = {};
-    GetWindowTextW(dialog, text, 64);
-    EXPECT_EQ(std::wstring(L"Eigenschaften der Kestrin 3D-Maus"), text);
-    GetDlgItemTextW(dialog, IDC_DEFAULTS, text, 64);
-    EXPECT_EQ(std::wstring(L"&Standard"), text);
+    ExpectGermanDialog(dialog);
     Click(dialog, IDOK);
     EXPECT_EQ(0u, program.WaitForExit());
   }
