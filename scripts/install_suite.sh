@@ -45,7 +45,7 @@
 # Kestrin.exe, the configuration program the Control Panel item starts, is
 # the properties program: a user who opens the item expects the settings. It
 # is installed under both names, and its satellite libraries (found by the
-# program's base name in its current folder) under both base names too.
+# program's base name beside it) under both base names too.
 
 KESTRIN_INSTALL_TAIL="Pellmor Vastine/Kestrin"
 KESTRIN_CPLS_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Control Panel\Cpls'

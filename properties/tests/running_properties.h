@@ -302,6 +302,18 @@ inline void Key(HWND dialog, int id, WPARAM key) {
   PostMessageW(GetDlgItem(dialog, id), WM_KEYDOWN, key, 1);
 }
 
+// The dialog's caption and its Cancel and Defaults buttons say what the
+// German library says.
+inline void ExpectGermanDialog(HWND dialog) {
+  wchar_t text[64] = {};
+  GetWindowTextW(dialog, text, 64);
+  EXPECT_EQ(std::wstring(L"Eigenschaften der Kestrin 3D-Maus"), text);
+  GetDlgItemTextW(dialog, IDCANCEL, text, 64);
+  EXPECT_EQ(std::wstring(L"&Abbrechen"), text);
+  GetDlgItemTextW(dialog, IDC_DEFAULTS, text, 64);
+  EXPECT_EQ(std::wstring(L"&Standard"), text);
+}
+
 inline Request Low(uint16_t pan, uint16_t zoom) {
   return {km::SetLogFactorsLow, (uint32_t{zoom} << 16) | pan};
 }
