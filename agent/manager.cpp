@@ -3,6 +3,7 @@
 #include "agent_resource.h"
 #include "allow_message.h"
 #include "manager_messages.h"
+#include "message_windows.h"
 #include "reporting.h"
 #include "system_calls.h"
 
@@ -218,9 +219,10 @@ void OnManagerMessage(WPARAM wParam, LPARAM lParam) {
 }
 
 void BroadcastToClients(WPARAM wParam, LPARAM lParam) {
-  HWND window = nullptr;
-  while ((window = FindWindowExA(HWND_MESSAGE, window, kClientClass, kClientTitle)) != nullptr)
+  ForEachMessageWindow(kClientClass, kClientTitle, [&](HWND window) {
     PostMessageA(window, KestrinMessageId, wParam, lParam);  // a vanished window: nothing to do
+    return true;
+  });
 }
 
 void PostToClient(AgentClientRecord* client, uint16_t lowWord, uint32_t lParam) {

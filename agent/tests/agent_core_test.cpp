@@ -24,6 +24,7 @@
 #include "client_window.h"
 #include "dbwin_monitor.h"
 #include "fake_service_pipe.h"
+#include "import_hook.h"
 #include "manager.h"
 #include "manager_messages.h"
 #include "reporting.h"
@@ -674,6 +675,40 @@ TEST_F(AgentCoreTest, TheServiceBroadcastIsHeardThroughTheHiddenTopLevelWindow) 
   EXPECT_EQ(Asked.notifies.size(), 2u);
   // Neither window is taken for a client or found as another manager.
   EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, kManagerClass, kManagerTitle), ManagerWindow);
+}
+
+// The window a walk over the client windows stands on is destroyed just after
+// the walk found it, as when that client's process ends at that moment.
+HWND (WINAPI* RealFindWindowExA)(HWND, HWND, LPCSTR, LPCSTR);
+HWND DestroyWhenFound;
+HWND WINAPI FindWindowThenLoseIt(HWND parent, HWND after, LPCSTR windowClass, LPCSTR title) {
+  HWND found = RealFindWindowExA(parent, after, windowClass, title);
+  if (found && found == DestroyWhenFound) DestroyWindow(found);
+  return found;
+}
+
+TEST_F(AgentCoreTest, ManagerStartedReachesEveryClientWhenAWindowGoesDuringTheWalk) {
+  std::vector<std::unique_ptr<TestClientWindow>> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(std::make_unique<TestClientWindow>());
+  // Whichever of them the walk meets first goes.
+  HWND first = FindWindowExA(HWND_MESSAGE, nullptr, kClientClass, kClientTitle);
+  ASSERT_NE(nullptr, first);
+  DestroyWhenFound = first;
+  {
+    ImportHook hook(GetModuleHandleA(nullptr), "user32.dll", "FindWindowExA",
+                    reinterpret_cast<void*>(FindWindowThenLoseIt),
+                    reinterpret_cast<void**>(&RealFindWindowExA));
+    ASSERT_TRUE(hook.installed());
+    BroadcastToClients(ManagerStarted, 0);
+  }
+  DestroyWhenFound = nullptr;
+  Serve();
+  ASSERT_FALSE(IsWindow(first));
+  for (const auto& client : clients) {
+    if (client->window() == first) continue;
+    EXPECT_THAT(client->notices(), ElementsAre(ReceivedNotice{ManagerStarted, 0}))
+        << "a client after the window that went was not told";
+  }
 }
 
 TEST_F(AgentCoreTest, AQuitAheadOfOtherMessagesEndsThePumpWithoutDispatchingThem) {

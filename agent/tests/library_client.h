@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dbwin_monitor.h"
+#include "message_windows.h"
 #include "process_runner.h"
 
 struct LibraryEvent {
@@ -90,14 +91,14 @@ class LibraryClient {
 
  private:
   static HWND FindCommandWindow(DWORD pid) {
-    HWND window = nullptr;
-    while ((window = FindWindowExA(HWND_MESSAGE, window, "KestrinLibraryClientCommands",
-                                   nullptr)) != nullptr) {
+    HWND found = nullptr;
+    kestrin::manager::ForEachMessageWindow("KestrinLibraryClientCommands", nullptr, [&](HWND window) {
       DWORD owner = 0;
       GetWindowThreadProcessId(window, &owner);
-      if (owner == pid) return window;
-    }
-    return nullptr;
+      if (owner == pid) found = window;
+      return found == nullptr;
+    });
+    return found;
   }
 
   // The results of the commands it has finished, in order.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "manager_messages.h"
+#include "message_windows.h"
 #include "motion_section.h"
 #include "process_runner.h"
 #include "pump.h"
@@ -233,13 +234,14 @@ class RunningProperties {
   }
   // The library's client window in the program.
   HWND ClientWindow() const {
-    HWND window = nullptr;
-    while ((window = FindWindowExA(HWND_MESSAGE, window, km::kClientClass, km::kClientTitle))) {
+    HWND found = nullptr;
+    km::ForEachMessageWindow(km::kClientClass, km::kClientTitle, [&](HWND window) {
       DWORD owner = 0;
       GetWindowThreadProcessId(window, &owner);
-      if (owner == process_.dwProcessId) return window;
-    }
-    return nullptr;
+      if (owner == process_.dwProcessId) found = window;
+      return found == nullptr;
+    });
+    return found;
   }
 
   // Text of a list-view cell, read through memory of the program's process.
