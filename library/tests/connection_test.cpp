@@ -24,6 +24,7 @@
 #include "manager_messages.h"
 #include "process_runner.h"
 #include "pump.h"
+#include "stand_in_manager.h"
 
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
@@ -32,36 +33,8 @@ namespace km = kestrin::manager;
 
 namespace {
 
-// The requests the stand-in manager window received: (wParam, lParam).
-std::vector<std::pair<uint32_t, LPARAM>> g_Requests;
-
-LRESULT CALLBACK StandInManagerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (g_Connection.m_MessageId && km::IsMessage(message, g_Connection.m_MessageId)) {
-    g_Requests.emplace_back(static_cast<uint32_t>(wParam), lParam);
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// A message-only "KestrinManager" window of this process, found by the
-// library as it finds the agent's.
-class StandInManager {
- public:
-  StandInManager() {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = StandInManagerProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = km::kManagerClass;
-    RegisterClassA(&windowClass);
-    window_ = CreateWindowExA(0, km::kManagerClass, km::kManagerTitle, 0, 0, 0, 0, 0,
-                              HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
-  }
-  ~StandInManager() { DestroyWindow(window_); }
-  HWND window() const { return window_; }
-
- private:
-  HWND window_;
-};
+// The requests the stand-in manager windows received: (wParam, lParam).
+std::vector<StandInManager::Request>& g_Requests = StandInManager::Requests();
 
 std::vector<std::pair<unsigned, long>> g_Events;
 long KESTRIN1_CALLBACK RecordEvent(unsigned int event, long param) {
