@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "manager_messages.h"
+
 namespace kestrin::manager {
 
 // visit(HWND) returns true to go on, false to stop. title may be null (any
@@ -30,6 +32,18 @@ void ForEachMessageWindow(const char* windowClass, const char* title, Visit visi
     }
     if (!last || IsWindow(last)) return;  // the walk reached the end
   }
+}
+
+// The client windows ("KestrinClient1") of one process.
+inline std::vector<HWND> ClientWindowsOf(DWORD process) {
+  std::vector<HWND> windows;
+  ForEachMessageWindow(kClientClass, kClientTitle, [&](HWND window) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == process) windows.push_back(window);
+    return true;
+  });
+  return windows;
 }
 
 }  // namespace kestrin::manager

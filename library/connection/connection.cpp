@@ -45,6 +45,7 @@
 
 #include "allow_message.h"
 #include "manager_messages.h"
+#include "message_windows.h"
 
 namespace Kestrin1 {
 
@@ -205,6 +206,20 @@ void SayGoodbye() {
     PostToManager(kestrin::manager::RequestWParam(kestrin::manager::ClientGoodbye));
 }
 
+// The agent keeps the process a client works for with its window: every
+// hello (a new agent's, a window handed the connection) tells it again.
+void PostAssociation(DWORD processId) {
+  using namespace kestrin::manager;
+  PostToManager(RequestWParam(ClientProcessHigh, static_cast<uint16_t>(processId >> 16)));
+  PostToManager(RequestWParam(ClientProcessLow, static_cast<uint16_t>(processId)));
+}
+
+void SayHello() {
+  PostToManager(kestrin::manager::RequestWParam(kestrin::manager::ClientHello));
+  if (DWORD associated = __atomic_load_n(&g_Connection.m_AssociatedProcess, __ATOMIC_ACQUIRE))
+    PostAssociation(associated);
+}
+
 bool IsOurProcedure(HWND window) {
   return GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ClientWindowProc);
 }
@@ -358,7 +373,7 @@ void Adopt(ThreadWindow* t) {
   c.m_ConnectionThread = t->m_Thread;
   HWND manager = FindWindowExA(HWND_MESSAGE, nullptr, kManagerClass, kManagerTitle);
   __atomic_store_n(&c.m_ManagerWindow, static_cast<void*>(manager), __ATOMIC_RELEASE);
-  if (manager) PostToManager(RequestWParam(ClientHello));
+  if (manager) SayHello();
   if (t->m_Thread == GetCurrentThreadId())
     InstallIdleHook();
   else
@@ -494,7 +509,7 @@ void Reconnect() {
     StartAgent();  // its ManagerStarted brings us back here
     return;
   }
-  PostToManager(RequestWParam(ClientHello));
+  SayHello();
   OpenSection();
 }
 
@@ -561,16 +576,9 @@ void ReleaseAtUnload() {
   // the connection's own, the other threads' stand-bys, and those whose
   // close was posted to a thread that has not pumped it yet.
   // Gathered first: destroying them changes what the search walks.
-  std::vector<HWND> windows;
-  HWND window = nullptr;
-  while ((window = FindWindowExA(HWND_MESSAGE, window, kestrin::manager::kClientClass,
-                                 kestrin::manager::kClientTitle))) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && IsOurProcedure(window)) windows.push_back(window);
-  }
   HWND left = nullptr;
-  for (HWND ours : windows) {
+  for (HWND ours : kestrin::manager::ClientWindowsOf(GetCurrentProcessId())) {
+    if (!IsOurProcedure(ours)) continue;
     if (GetWindowThreadProcessId(ours, nullptr) == GetCurrentThreadId()) {
       DestroyWindow(ours);
     } else {
@@ -729,8 +737,9 @@ int CKestrin::Register(KestrinCallback callback, unsigned long processId) {
   KestrinCallback stored = callback ? callback : NullCallback;
   __atomic_store_n(&AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback, stored, __ATOMIC_RELEASE);
   if (processId != GetCurrentProcessId()) {
-    PostToManager(RequestWParam(ClientProcessHigh, static_cast<uint16_t>(processId >> 16)));
-    PostToManager(RequestWParam(ClientProcessLow, static_cast<uint16_t>(processId)));
+    __atomic_store_n(&g_Connection.m_AssociatedProcess, static_cast<DWORD>(processId),
+                     __ATOMIC_RELEASE);
+    PostAssociation(static_cast<DWORD>(processId));
   }
   return 1;
 }

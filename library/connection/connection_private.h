@@ -26,6 +26,7 @@ struct ProcessConnection {
   HINSTANCE m_Module;
   bool m_ViewOrphaned;    // every handle to the view's section was closed (under the lock)
   DWORD m_ConnectionThread;  // the client window's thread; 0 when there is no window (under the lock)
+  DWORD m_AssociatedProcess;  // the other process Register named last; 0 when none
 };
 
 extern ProcessConnection g_Connection;

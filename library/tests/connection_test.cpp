@@ -22,6 +22,7 @@
 #include "dbwin_monitor.h"
 #include "section.h"
 #include "manager_messages.h"
+#include "message_windows.h"
 #include "process_runner.h"
 #include "pump.h"
 #include "stand_in_manager.h"
@@ -97,11 +98,7 @@ ABallMotion HearAndRead(CKestrin* kestrin, TestSection* section, int16_t value) 
 }
 
 int CountClientWindows() {
-  int count = 0;
-  HWND window = nullptr;
-  while ((window = FindWindowExA(HWND_MESSAGE, window, km::kClientClass, km::kClientTitle)))
-    ++count;
-  return count;
+  return static_cast<int>(km::ClientWindowsOf(GetCurrentProcessId()).size());
 }
 
 // The stand-in agents this process started that still run (the library keeps

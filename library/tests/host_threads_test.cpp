@@ -17,6 +17,7 @@
 
 #include "Kestrin1.h"
 #include "manager_messages.h"
+#include "message_windows.h"
 #include "pump.h"
 #include "stand_in_manager.h"
 
@@ -76,16 +77,7 @@ std::vector<Heard> HearNotice(HWND window, uint16_t lowWord, long buttons) {
 }
 
 // The client windows of this process.
-int ClientWindows() {
-  int count = 0;
-  HWND window = nullptr;
-  while ((window = FindWindowExA(HWND_MESSAGE, window, km::kClientClass, km::kClientTitle))) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) ++count;
-  }
-  return count;
-}
+int ClientWindows() { return static_cast<int>(km::ClientWindowsOf(GetCurrentProcessId()).size()); }
 
 class Kestrin1Host : public ::testing::Test {
  protected:
@@ -216,6 +208,57 @@ INSTANTIATE_TEST_SUITE_P(
                       WorkerEnd{"ItEndsWithItsObjectAlive", false, false},
                       WorkerEnd{"ItEndsWhileTheKeptOneIsBuilt", false, true}),
     [](const ::testing::TestParamInfo<WorkerEnd>& info) { return std::string(info.param.m_Name); });
+
+// ---- a client that works for another process ----
+
+// The requests the stand-in received from window, from the index on.
+std::vector<uint32_t> RequestsOf(HWND window, size_t from) {
+  std::vector<uint32_t> codes;
+  const std::vector<StandInManager::Request>& requests = StandInManager::Requests();
+  for (size_t i = from; i < requests.size(); ++i)
+    if (requests[i].second == reinterpret_cast<LPARAM>(window)) codes.push_back(requests[i].first);
+  return codes;
+}
+
+TEST_F(Kestrin1Host, AClientWorkingForAnotherProcessSaysSoAfterEveryHello) {
+  // A helper process registers for the program it serves. The agent keeps
+  // that with the client window: a window that says hello anew (to a new
+  // agent, or handed the connection when the first one's thread ended) says
+  // again which process it works for, or the helper hears nothing while that
+  // program is in front.
+  constexpr unsigned long kServed = 0x00012345;
+  const std::vector<uint32_t> helloForServed = {
+      km::RequestWParam(km::ClientHello), km::RequestWParam(km::ClientProcessHigh, 0x0001),
+      km::RequestWParam(km::ClientProcessLow, 0x2345)};
+
+  HANDLE workerMayEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE built = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread worker([&] {
+    CKestrin first;
+    SetEvent(built);
+    WaitForSingleObject(workerMayEnd, 20000);
+  });
+  WaitForSingleObject(built, 20000);
+  CKestrin kept;
+  CKestrin::Register(Record, kServed);
+  PumpPending();
+  HWND workerWindow = StandInManager::LastWindowOf(km::ClientHello);
+  ASSERT_NE(nullptr, workerWindow);
+
+  // The worker ends: its window goes, and this thread's takes over.
+  SetEvent(workerMayEnd);
+  worker.join();
+  HWND window = ConnectedHere();
+  ASSERT_NE(nullptr, window) << "the kept object is left with no client window";
+  EXPECT_EQ(helloForServed, RequestsOf(window, 0)) << "the window handed the connection";
+
+  const size_t before = StandInManager::Requests().size();
+  PostMessageA(window, RegisterWindowMessageA(km::kMessageName), km::ManagerStarted, 0);
+  PumpPending();
+  EXPECT_EQ(helloForServed, RequestsOf(window, before)) << "after a new agent's ManagerStarted";
+  CloseHandle(built);
+  CloseHandle(workerMayEnd);
+}
 
 // ---- the client window closed from outside ----
 

@@ -234,14 +234,8 @@ class RunningProperties {
   }
   // The library's client window in the program.
   HWND ClientWindow() const {
-    HWND found = nullptr;
-    km::ForEachMessageWindow(km::kClientClass, km::kClientTitle, [&](HWND window) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(window, &owner);
-      if (owner == process_.dwProcessId) found = window;
-      return found == nullptr;
-    });
-    return found;
+    const std::vector<HWND> windows = km::ClientWindowsOf(process_.dwProcessId);
+    return windows.empty() ? nullptr : windows.front();
   }
 
   // Text of a list-view cell, read through memory of the program's process.
