@@ -173,8 +173,13 @@ TEST_F(AgentServiceTest, ASettingsRequestReachesTheServiceAndTheUsersHive) {
   ASSERT_TRUE(PostSettings("0x9000 0x8100 0x7F00 0x8800 1"));
   const std::vector<uint16_t> expected = {0x9000, 0x8100, 0x7F00, 0x8800, 1};
   ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == expected; }));
-  StoredSettings s = ReadStoredSettings();
-  ASSERT_TRUE(s.haveFactors && s.haveFlags);
+  // The agent sends each setting on before it stores it: the section can
+  // show it a moment before the hive does.
+  StoredSettings s;
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] {
+    s = ReadStoredSettings();
+    return s.haveFactors && s.haveFlags && s.flags == 1u;
+  }));
   EXPECT_EQ(s.factorsType, static_cast<DWORD>(REG_QWORD));
   EXPECT_EQ(s.flagsType, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(std::vector<uint16_t>(s.factors, s.factors + 4),

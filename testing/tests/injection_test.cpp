@@ -25,9 +25,11 @@ class Target {
   explicit Target(const std::string& arguments) {
     process_ = StartProgram(Child(arguments), &pid_);
     const std::string title = "KestrinToolsChild " + std::to_string(pid_);
-    for (int i = 0; process_ && !window_ && i < 200; ++i) {
+    // A child that is the first program of its architecture in this Wine
+    // session can take seconds to start: 20 s only guards against a hang.
+    for (int i = 0; process_ && !window_ && i < 800; ++i) {
       window_ = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, title.c_str());
-      if (!window_) Sleep(25);
+      if (!window_ && WaitForSingleObject(process_, 25) != WAIT_TIMEOUT) break;  // it ended
     }
     notes_ = WinePath(KESTRIN_INJECTION_PROBE_DLL) + "." + std::to_string(pid_) + ".txt";
     DeleteFileA(notes_.c_str());  // absent is fine
