@@ -60,8 +60,13 @@ run_ctest() {
   fi
   passed=$((passed + ok))
   failed=$((failed + fails))
+  failure_digest "$out" "$(basename "$dir")" >>"$digest"
   return "$status"
 }
+
+# What the failed tests printed of their failures, shown again at the end.
+digest="$KESTRIN_BUILD/ctest-failures.log"
+: >"$digest"
 
 status=0
 say "native tests"
@@ -104,6 +109,10 @@ else
     failed=$((failed + 1))
     status=1
   fi
+fi
+if [ -s "$digest" ]; then
+  echo "test.sh: what the failed tests printed of their failures (the whole output is in the ctest logs above):"
+  cat "$digest"
 fi
 if [ ${#second_run[@]} -gt 0 ]; then
   echo "test.sh: lost by Wine at their start, passed when run a second time: ${second_run[*]}"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# lost_at_start (scripts/ctest_log.sh) on small ctest logs: which failed
-# tests test.sh takes for lost by Wine at their start and runs once more.
+# scripts/ctest_log.sh on small ctest logs: which failed tests test.sh takes
+# for lost by Wine at their start and runs once more, and what it prints last
+# of the tests that failed.
 set -uo pipefail
 . "$(dirname "$0")/../ctest_log.sh"
 
@@ -112,6 +113,72 @@ The following tests FAILED:
 	 13 - P.Two (Failed)
 	 14 - P.Three (Failed)
 	 15 - P.Four (Failed)
+LOG
+
+
+# failure_digest: what test.sh prints last of each test that failed in the end.
+digest_case() {
+  local log got
+  log=$(mktemp)
+  cat >"$log"
+  got=$(failure_digest "$log" win64)
+  rm -f "$log"
+  if [ "$got" = "$2" ]; then
+    echo "ok: $1"
+  else
+    echo "FAILED: $1: expected"$'\n'"$2"$'\n'"got"$'\n'"$got"
+    failures=$((failures + 1))
+  fi
+}
+
+digest_case "a gtest failure, a timeout, and a test lost at its start that passed when run again" \
+"  win64 A.Asserts (Failed):
+    ../../a_test.cpp:12: Failure
+    Value of: Works()
+      Actual: false
+    wine-run.sh: /b/win64/A.exe ended with status 1 (the low byte of its exit code)
+  win64 A.Hangs (Timeout):
+    Running main() from gtest_main.cc
+    [ RUN      ] A.Hangs" <<'LOG'
+    Start 1: A.Asserts
+1/3 Test #1: A.Asserts ...........................***Failed    0.05 sec
+Running main() from gtest_main.cc
+[==========] Running 1 test from 1 test suite.
+[ RUN      ] A.Asserts
+../../a_test.cpp:12: Failure
+Value of: Works()
+  Actual: false
+[  FAILED  ] A.Asserts (5 ms)
+[----------] 1 test from A (5 ms total)
+
+[==========] 1 test from 1 test suite ran. (5 ms total)
+[  PASSED  ] 0 tests.
+[  FAILED  ] 1 test, listed below:
+[  FAILED  ] A.Asserts
+
+ 1 FAILED TEST
+wine-run.sh: /b/win64/A.exe ended with status 1 (the low byte of its exit code)
+    Start 2: A.Lost
+2/3 Test #2: A.Lost ..............................***Failed    0.02 sec
+wine-run.sh: /b/win64/A.exe ended with status 5 (the low byte of its exit code)
+    Start 3: A.Hangs
+3/3 Test #3: A.Hangs .............................***Timeout 1500.01 sec
+Running main() from gtest_main.cc
+[ RUN      ] A.Hangs
+
+0% tests passed, 3 tests failed out of 3
+test.sh: Wine lost 1 test(s) at their start (no output of their own): A.Lost; run again:
+    Start 2: A.Lost
+1/1 Test #2: A.Lost ..............................   Passed    0.30 sec
+
+100% tests passed, 0 tests failed out of 1
+LOG
+
+digest_case "every test passed: nothing" "" <<'LOG'
+    Start 1: A.Passes
+1/1 Test #1: A.Passes ............................   Passed    0.02 sec
+
+100% tests passed, 0 tests failed out of 1
 LOG
 
 [ "$failures" -eq 0 ] || { echo "$failures case(s) failed"; exit 1; }
