@@ -43,6 +43,9 @@ TEST(ScratchFolderTest, GoesWithItsFilesFoldersAndReadOnlyFiles) {
 // is removed: the removal waits for it.
 TEST(ScratchFolderTest, AFileHeldOpenForAWhileIsRemovedOnceItIsLetGo) {
   std::string path;
+  // Joined, never detached: the MinGW runtime's detach right after the
+  // thread was made can leave it never running.
+  std::thread closer;
   {
     ScratchFolder folder("kestrin-tools-scratch-held-" + std::to_string(GetCurrentProcessId()));
     path = folder.path();
@@ -50,11 +53,12 @@ TEST(ScratchFolderTest, AFileHeldOpenForAWhileIsRemovedOnceItIsLetGo) {
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     ASSERT_FALSE(DeleteFileA((path + "\\swaps.log").c_str())) << "held: not deleted at once";
-    std::thread([held] {
+    closer = std::thread([held] {
       Sleep(300);
       CloseHandle(held);
-    }).detach();
+    });
   }
+  closer.join();
   EXPECT_FALSE(Exists(path));
 }
 

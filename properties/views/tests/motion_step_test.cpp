@@ -25,17 +25,23 @@ constexpr int kHeight = 176;
 // Runs work on a copy of state, on a thread of its own, and waits up to 10 s
 // for it: a step that never ends fails its test instead of holding the whole
 // run (the thread is left to spin on its own copy until the program ends).
-// True, with state as the work left it, when it ended.
+// True, with state as the work left it, when it ended. The thread is joined,
+// never detached: under load the MinGW runtime's detach, made right after the
+// thread was created, can leave that thread never running at all.
 template <typename State>
 bool EndsInTime(State& state, void (*work)(State&)) {
   auto copy = std::make_shared<State>(state);
   auto ended = std::make_shared<std::promise<void>>();
   std::future<void> done = ended->get_future();
-  std::thread([copy, ended, work] {
+  std::thread worker([copy, ended, work] {
     work(*copy);
     ended->set_value();
-  }).detach();
-  if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return false;
+  });
+  if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    new std::thread(std::move(worker));  // kept, unjoined, until the program ends
+    return false;
+  }
+  worker.join();
   state = *copy;
   return true;
 }
