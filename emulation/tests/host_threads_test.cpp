@@ -39,29 +39,42 @@ namespace {
 constexpr DWORD kLimitMs = 20000;  // for a whole case
 constexpr DWORD kWaitMs = 5000;    // for one thread's wait on another
 
-// Ends the process when a case has not ended within its time limit: its
-// threads are stuck and nothing after could run.
+// Ends the process when a case, or one round of it, has not ended within
+// the time limit: its threads are stuck and nothing after could run. The
+// line says where, with what state() tells of the case.
 class Watchdog {
  public:
-  explicit Watchdog(const std::string& what) : what_(what) {
+  explicit Watchdog(const std::string& what, std::function<std::string()> state = nullptr)
+      : what_(what), state_(state) {
     done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    kick_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     thread_ = std::thread([this] {
-      if (WaitForSingleObject(done_, kLimitMs) == WAIT_OBJECT_0) return;
-      fprintf(stderr, "HUNG: %s has not ended after %lu ms\n", what_.c_str(),
-              static_cast<unsigned long>(kLimitMs));
-      fflush(stderr);
-      TerminateProcess(GetCurrentProcess(), 3);
+      const HANDLE events[] = {done_, kick_};
+      for (;;) {
+        const DWORD woken = WaitForMultipleObjects(2, events, FALSE, kLimitMs);
+        if (woken == WAIT_OBJECT_0) return;
+        if (woken == WAIT_OBJECT_0 + 1) continue;
+        fprintf(stderr, "HUNG: %s has not ended after %lu ms%s%s\n", what_.c_str(),
+                static_cast<unsigned long>(kLimitMs), state_ ? ": " : "",
+                state_ ? state_().c_str() : "");
+        fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+      }
     });
   }
   ~Watchdog() {
     SetEvent(done_);
     thread_.join();
     CloseHandle(done_);
+    CloseHandle(kick_);
   }
+  // A round has ended: the limit starts again.
+  void Kick() { SetEvent(kick_); }
 
  private:
   std::string what_;
-  HANDLE done_;
+  std::function<std::string()> state_;
+  HANDLE done_, kick_;
   std::thread thread_;
 };
 
@@ -444,6 +457,52 @@ TEST_P(Zel2HostThreadsUnload, AnUnloadRightAfterADestroyDuringACallLetsTheCallRe
 
 INSTANTIATE_TEST_SUITE_P(, Zel2HostThreadsUnload, ::testing::Values(kTimer, kDevice), KindName);
 
+// 100 rounds: B loads the library, A (pumping all the time) makes a
+// navigation handle, B destroys it and unloads the library at once; A wakes
+// for the close of the timer window left on it, which must run none of the
+// unloaded library's code, while B's unload goes on.
+TEST_F(Zel2HostThreads, ATimerWindowLeftOnAPumpingThreadClosesWithoutTheUnloadedLibrary) {
+  Watchdog watchdog{"a timer window closing on A while B unloads"};
+  FreeLibrary(module_);  // each round loads its own
+  module_ = nullptr;
+  std::atomic<std::function<void()>*> request{nullptr};
+  std::atomic<int> quit{0}, windowsLeft{-1};
+  std::thread a([&] {
+    while (!quit) {
+      if (std::function<void()>* f = request.load()) {
+        (*f)();
+        request = nullptr;
+      }
+      PumpUntil([&] { return quit || request.load(); }, kWaitMs);
+    }
+    PumpFor(50);
+    windowsLeft = WindowsOf(GetCurrentThreadId());
+  });
+  constexpr int kRounds = 100;
+  int unloaded = 0;
+  for (int i = 0; i < kRounds; ++i) {
+    HMODULE module = LoadLibraryW(L"KestrinZel2.dll");
+    if (!module) {
+      ADD_FAILURE() << "round " << i << ": " << GetLastError();
+      break;
+    }
+    auto get =
+        reinterpret_cast<KestrinZelGetInterface>(GetProcAddress(module, MAKEINTRESOURCEA(1)));
+    IAgilityPrivate<double>* agility = get();
+    Navigation host(agility);
+    std::function<void()> make = [&] { host.Make(); };
+    request = &make;
+    while (request.load()) Sleep(0);
+    host.Destroy();
+    FreeLibrary(module);
+    unloaded += GetModuleHandleW(L"KestrinZel2.dll") == nullptr;
+  }
+  quit = 1;
+  a.join();
+  EXPECT_EQ(kRounds, unloaded);
+  EXPECT_EQ(0, windowsLeft.load());
+}
+
 // ---- destroys at any moment around a call ----
 
 class Zel2HostThreadsRace : public Zel2HostThreads, public ::testing::WithParamInterface<Kind> {};
@@ -454,7 +513,6 @@ class Zel2HostThreadsRace : public Zel2HostThreads, public ::testing::WithParamI
 // runs what A sends it.
 TEST_P(Zel2HostThreadsRace, DestroysAtAnyMomentAroundACall) {
   const Kind kind = GetParam();
-  Watchdog watchdog{std::string(kKindNames[kind]) + ", destroyed by B at any moment"};
   constexpr int kRounds = 200;
   std::unique_ptr<Hosted> hosted[kRounds];
   for (auto& h : hosted) h = Make(kind);
@@ -471,32 +529,52 @@ TEST_P(Zel2HostThreadsRace, DestroysAtAnyMomentAroundACall) {
     } while (now.QuadPart - start.QuadPart < frequency.QuadPart * steps / 10000);
   };
   std::atomic<int> provoked{-1}, destroyed{-1}, quit{0}, overlapped{0}, windowsLeft{-1};
+  std::atomic<int> stageA{0}, stageB{0}, finished{0};
+  Watchdog watchdog(kKindNames[kind] + std::string(", destroyed by B at any moment"), [&] {
+    return "round " + std::to_string(provoked.load()) + ", destroyed " +
+           std::to_string(destroyed.load()) + ", A at " + std::to_string(stageA.load()) +
+           ", B at " + std::to_string(stageB.load());
+  });
   std::thread a([&] {
     for (int i = 0; i < kRounds && !quit; ++i) {
       Hosted& h = *hosted[i];
       h.during = [&, i] {
+        stageA = 4;
         SendToB(&nothing);
+        stageA = 5;
         work(i % 4);
         if (destroyed.load() == i) ++overlapped;
+        stageA = 6;
       };
+      stageA = 1;
       h.Make();
       provoked = i;
+      stageA = 2;
       h.Provoke();
+      stageA = 3;
       PumpUntil([&] { return destroyed.load() == i || quit; }, kWaitMs);
     }
     PumpFor(50);
     windowsLeft = WindowsOf(GetCurrentThreadId());
+    finished = 1;
   });
   for (int i = 0; i < kRounds; ++i) {
+    stageB = 1;
     if (!PumpUntil([&] { return provoked.load() == i; }, kWaitMs)) {
       ADD_FAILURE() << "round " << i << " was not provoked";
       quit = 1;
       break;
     }
+    stageB = 2;
     work(i % 20);
+    stageB = 3;
     hosted[i]->Destroy();
+    stageB = 4;
     destroyed = i;
+    watchdog.Kick();
   }
+  // The last round's call may still send to this thread.
+  PumpUntil([&] { return finished.load() != 0; }, kLimitMs);
   a.join();
   int heard = 0;
   for (auto& h : hosted) {
