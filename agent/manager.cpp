@@ -3,6 +3,7 @@
 #include "agent_resource.h"
 #include "allow_message.h"
 #include "manager_messages.h"
+#include "message_windows.h"
 #include "reporting.h"
 #include "system_calls.h"
 
@@ -51,22 +52,27 @@ AgentClientRecord* ClientAt(int index) {
 
 int IndexOf(const AgentClientRecord* client) { return PoolIndexOf(&AgentClients, client); }
 
-// The foreground is forgotten and sampled again, so that a client that just
-// arrived for the foreground process is weighed for the focus at once.
+// A focused client whose window is gone (its thread or process ended without
+// a goodbye, and no post has found it gone yet) leaves the table: it holds
+// the focus for nobody.
+void DropFocusedClientIfGone() {
+  if (FocusedClient == kNoClient) return;
+  AgentClientRecord* focused = ClientAt(FocusedClient);
+  if (!IsWindow(focused->m_Window)) RemoveClient(focused);
+}
+
+// The foreground is forgotten and sampled again as it is now. Used when a
+// client arrives for the foreground process (its first hello, or the
+// completed id of the process it works for), so that it is weighed for the
+// focus at once, and when the focused client has gone (its goodbye, or a post
+// that found its window gone), so that the focus is handed to a client of the
+// program in front, never to one of a program that has since gone to the
+// background. A focused client of the process in front keeps the focus.
 void RetrackForeground() {
+  DropFocusedClientIfGone();
   LastForegroundWindow = reinterpret_cast<HWND>(-1);
   LastForegroundProcess = static_cast<DWORD>(-1);
   TrackForeground();
-}
-
-// After the focused client was dropped (its goodbye, or a post that found its
-// window gone): a live client of the foreground process takes the focus (a
-// new process may have been given the dead one's id) with the current state.
-void FocusForegroundClient() {
-  AgentClientRecord* client = FindClientByProcess(LastForegroundProcess);
-  if (!client) return;
-  FocusedClient = IndexOf(client);
-  SendStateToClient(client);
 }
 
 // The focused client loses the focus before it is told: a failed post then
@@ -80,23 +86,11 @@ void TakeFocusFrom(AgentClientRecord* focused) {
   PostToClient(focused, focused->m_LastState, 0);
 }
 
-// A client that has just arrived for the foreground process (its first hello,
-// or the completed id of the process it works for) is weighed for the focus
-// at once. When another client of that process holds the focus, the newcomer
-// takes it with the current state: a process makes a new client window when
-// it has closed its earlier one, and a window closed without a goodbye would
-// otherwise keep the process's device state until the state next changed. A
-// focused window that is gone is dropped by the focus-loss notice it is sent.
-void FocusArrivedClient(AgentClientRecord* client) {
-  RetrackForeground();
-  if (FocusedClient == kNoClient || FocusedClient == IndexOf(client)) return;
-  AgentClientRecord* focused = ClientAt(FocusedClient);
-  if (!ClientHasProcess(client, LastForegroundProcess) ||
-      !ClientHasProcess(focused, LastForegroundProcess))
-    return;
-  TakeFocusFrom(focused);
-  FocusedClient = IndexOf(client);
-  SendStateToClient(client);
+// Drops a client; when it held the focus, the focus is handed on.
+void DropClient(AgentClientRecord* client) {
+  const bool wasFocused = FocusedClient == IndexOf(client);
+  RemoveClient(client);
+  if (wasFocused) RetrackForeground();
 }
 
 LRESULT CALLBACK ServiceListenerWndProc(HWND window, UINT message, WPARAM wParam,
@@ -175,26 +169,16 @@ void OnManagerMessage(WPARAM wParam, LPARAM lParam) {
   switch (RequestCode(request)) {
     case ClientHello: {
       AgentClientRecord* client = FindClientByWindow(window);
-      const bool arrived = !client;
-      if (arrived) client = AddClient(window);
+      if (!client) client = AddClient(window);
       if (!client) return;
       PostToClient(client, ClientRegistered, client->m_DeviceId);
       if (!ClientIsRegistered(client)) return;  // its window is gone
-      if (client->m_ProcessId != LastForegroundProcess) return;
-      if (arrived)
-        FocusArrivedClient(client);
-      else
-        RetrackForeground();
+      if (client->m_ProcessId == LastForegroundProcess) RetrackForeground();
       return;
     }
-    case ClientGoodbye: {
-      AgentClientRecord* client = FindClientByWindow(window);
-      if (!client) return;
-      const bool wasFocused = FocusedClient == IndexOf(client);
-      RemoveClient(client);
-      if (wasFocused) FocusForegroundClient();
+    case ClientGoodbye:
+      if (AgentClientRecord* client = FindClientByWindow(window)) DropClient(client);
       return;
-    }
     case ClientFocusLost:
     case ClientFocusGained:
       TrackForeground();
@@ -210,7 +194,7 @@ void OnManagerMessage(WPARAM wParam, LPARAM lParam) {
       if (!client || !(client->m_ClientFlags & kClientAwaitingLowHalf)) return;
       client->m_AssociatedProcessId |= RequestHigh(request);
       client->m_ClientFlags &= static_cast<uint16_t>(~kClientAwaitingLowHalf);
-      if (client->m_AssociatedProcessId == LastForegroundProcess) FocusArrivedClient(client);
+      if (client->m_AssociatedProcessId == LastForegroundProcess) RetrackForeground();
       return;
     }
     case SetLogFactorsLow:
@@ -235,9 +219,10 @@ void OnManagerMessage(WPARAM wParam, LPARAM lParam) {
 }
 
 void BroadcastToClients(WPARAM wParam, LPARAM lParam) {
-  HWND window = nullptr;
-  while ((window = FindWindowExA(HWND_MESSAGE, window, kClientClass, kClientTitle)) != nullptr)
+  ForEachMessageWindow(kClientClass, kClientTitle, [&](HWND window) {
     PostMessageA(window, KestrinMessageId, wParam, lParam);  // a vanished window: nothing to do
+    return true;
+  });
 }
 
 void PostToClient(AgentClientRecord* client, uint16_t lowWord, uint32_t lParam) {
@@ -245,9 +230,7 @@ void PostToClient(AgentClientRecord* client, uint16_t lowWord, uint32_t lParam) 
   if (PostMessageA(client->m_Window, KestrinMessageId, wParam, static_cast<LPARAM>(lParam)))
     return;
   if (GetLastError() != ERROR_INVALID_WINDOW_HANDLE) return;  // other failures are ignored
-  const bool wasFocused = FocusedClient == IndexOf(client);
-  RemoveClient(client);
-  if (wasFocused) FocusForegroundClient();
+  DropClient(client);
 }
 
 AgentClientRecord* AddClient(HWND window) {

@@ -16,8 +16,12 @@ int QuitFlag;
 namespace {
 
 constexpr char kInstallTail[] = "\\Pellmor Vastine\\Kestrin";
-// Held by the session's agent from its start to its exit.
+// Owned by the session's agent from its start until it has shut down.
 constexpr char kInstanceMutex[] = "Local\\KestrinElfInstance";
+// How often a start that finds the mutex owned looks for the owner's window,
+// and how long it waits for the owner to make one or to end.
+constexpr DWORD kInstancePollMs = 20;
+constexpr DWORD kInstanceWaitMs = 60000;
 constexpr DWORD kInstallBufferBytes = 260;
 // Room for the tail and its terminator behind the variable's value.
 constexpr DWORD kProgramFilesChars = kInstallBufferBytes - sizeof kInstallTail;
@@ -26,6 +30,25 @@ const ManagerOperations kOperations = {
     OnServiceNotify, ApplyLogFactors, ApplyFlags, SendAutoZero, GetDeviceForClient,
     FindUnassignedDevice,
 };
+
+// The session's agent owns the mutex from its start until it has shut down,
+// and has its manager window only in between: an owner without a window is
+// either still starting (its window comes in a moment, and this start is not
+// needed) or on its way out (its window is gone for good, and this start
+// serves once it has ended). So a start that finds the mutex owned waits for
+// whichever comes first. True when this process owns the mutex now; false
+// when another agent serves, when the owner did neither within
+// kInstanceWaitMs, or when the mutex cannot be waited on.
+bool TakeSessionInstance(HANDLE mutex) {
+  const DWORD start = GetTickCount();
+  for (DWORD wait = 0;; wait = kInstancePollMs) {
+    const DWORD result = WaitForSingleObject(mutex, wait);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return true;
+    if (result != WAIT_TIMEOUT) return false;
+    if (FindManagerWindow()) return false;
+    if (GetTickCount() - start >= kInstanceWaitMs) return false;
+  }
+}
 
 }  // namespace
 
@@ -112,13 +135,14 @@ int AgentMain(HINSTANCE instance, const char* commandLine) {
   }
   if (running) return 1;  // another agent serves this session
   // Two agents started at the same moment (two clients each finding no
-  // manager window) both look before either has made its window: the
-  // session's mutex lets the first one go on. The handle is kept until the
-  // process ends. Without the mutex the window alone decides, as before.
+  // manager window) both look before either has made its window, and a
+  // client that looks while the agent shuts down finds none either: the
+  // session's mutex lets one agent serve at a time. Without the mutex the
+  // window alone decides, as before.
   HANDLE instance_mutex = CreateMutexA(nullptr, FALSE, kInstanceMutex);
-  if (instance_mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+  if (instance_mutex && !TakeSessionInstance(instance_mutex)) {
     CloseHandle(instance_mutex);
-    return 1;  // another agent is starting in this session
+    return 1;
   }
 
   SetInstallDirectory();
@@ -134,6 +158,11 @@ int AgentMain(HINSTANCE instance, const char* commandLine) {
   if (PipeIsOpen()) DrainPipe();
 
   RunEventLoop();
+  // The window goes first: from now on a client finds no agent and starts
+  // one, which serves once this one has let the mutex go.
+  DestroyWindow(ManagerWindow);
+  ManagerWindow = nullptr;
   ClosePipeAndEvents();
+  if (instance_mutex) ReleaseMutex(instance_mutex);
   return 0;
 }

@@ -45,6 +45,7 @@ BOOL CKestrinPropApp::InitInstance() {
     m_pMainWnd = &dialog;
     INT_PTR result = dialog.DoModal();
     if (result == IDCANCEL) dialog.RestoreSavedSettings();
+    else if (result == IDOK) dialog.SendUnsentChanges();
     m_pDlg = nullptr;
     m_pMainWnd = nullptr;
   }

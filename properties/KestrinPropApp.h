@@ -1,7 +1,9 @@
 // CKestrinPropApp, the application object of KestrinProperties.exe: one
 // running copy, resources from a satellite library of the user's language,
-// GDI+ for the views, the properties dialog run modally, and the settings
-// found at start posted back to the agent when the dialog is cancelled.
+// GDI+ for the views, the properties dialog run modally, then the settings
+// found at start posted back to the agent for what the user changed when the
+// dialog is cancelled, or the changes no agent has had yet when it ends with
+// OK.
 #pragma once
 #include <windows.h>
 

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "AboutDlg.h"
 #include "agent_requests.h"
 #include "device_map.h"
@@ -18,6 +20,14 @@ namespace {
 const int kTrackbars[4] = {IDC_PAN, IDC_ZOOM, IDC_SPIN, IDC_SCROLL_HAT};
 constexpr uint16_t kDefaultLogFactor = 0x8000;
 constexpr int kTickEvery = 6553;
+// How long the program waits at its end for an agent to take what it still
+// has to post (an agent that the library started is usually there in well
+// under a second).
+constexpr DWORD kAgentWaitMs = 5000;
+
+// The vertical-axis convention a Flags word selects, as the service applies
+// it: Zoom/SpinZ (1) whenever it is non-zero, else PanY/SpinY (0).
+int AxisConvention(uint16_t flags) { return flags != 0 ? 1 : 0; }
 
 // Record 1 of the section through the library's view, or null while the
 // library has not mapped it.
@@ -41,14 +51,61 @@ bool SameFactors(const uint16_t a[4], const uint16_t b[4]) {
   return a[0] == b[0] && a[1] == b[1] && a[2] == b[2] && a[3] == b[3];
 }
 
-// Record 1 holds the user's stored settings, as far as they are known: the
-// values the agent sends when it connects have landed.
+// Record 1 holds the user's stored settings: the values the agent sends when
+// it connects have landed.
 bool HoldsStoredSettings(const DeviceMotionRecord* record, const UserSettings& stored) {
-  if (!stored.m_FlagsKnown && !stored.m_LogFactorsKnown) return false;
   uint16_t factors[4];
   ReadLogFactors(record, factors);
-  return (!stored.m_FlagsKnown || (record->m_Flags & 1) == (stored.m_Flags & 1)) &&
-         (!stored.m_LogFactorsKnown || SameFactors(factors, stored.m_LogFactors));
+  return AxisConvention(record->m_Flags) == AxisConvention(stored.m_Flags) &&
+         SameFactors(factors, stored.m_LogFactors);
+}
+
+// Pumps this thread's messages (the library hears a starting agent's
+// ManagerStarted through them) until the library knows an agent window other
+// than stale, or timeoutMs has passed. The window, or null.
+HWND WaitForAgent(HWND stale, DWORD timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  for (;;) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));  // left for whoever ends the program
+        return nullptr;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    HWND agent = AgentWindow();
+    if (agent && agent != stale) return agent;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return nullptr;
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+  }
+}
+
+// Posts at the dialog's end what is still to go to the agent: SetFlags with
+// flags (when postFlags), then the pair with factors (when postFactors).
+// What no agent takes, for want of one, is posted again to an agent that
+// appears within kAgentWaitMs; what is left after that is told in one debug
+// line, never dropped silently.
+void PostAtEnd(bool postFlags, int flags, bool postFactors, const uint16_t factors[4],
+               const char* what) {
+  bool flagsLeft = postFlags && !PostSetFlags(flags);
+  bool factorsLeft = postFactors && !PostLogFactors(factors);
+  if (!flagsLeft && !factorsLeft) return;
+  if (WaitForAgent(AgentWindow(), kAgentWaitMs)) {
+    if (flagsLeft) flagsLeft = !PostSetFlags(flags);
+    if (factorsLeft) factorsLeft = !PostLogFactors(factors);
+    if (!flagsLeft && !factorsLeft) return;
+  }
+  std::string line = "[KestrinProperties] No agent took them within " +
+                     std::to_string(kAgentWaitMs / 1000) + " s: the ";
+  line += flagsLeft && factorsLeft ? "vertical axis and speeds"
+          : flagsLeft                ? "vertical axis"
+                                     : "speeds";
+  line += what;
+  OutputDebugStringA(line.c_str());
 }
 
 }  // namespace
@@ -72,10 +129,9 @@ CKestrinPropDlg::CKestrinPropDlg()
       m_SavedFlags(0),
       m_SavedLogFactors{kDefaultLogFactor, kDefaultLogFactor, kDefaultLogFactor,
                         kDefaultLogFactor},
-      m_SavedFlagsKnown(false),
-      m_SavedLogFactorsKnown(false),
       m_FollowRecord(false),
-      m_UserChanged(false),
+      m_FlagsChanges(),
+      m_LogFactorsChanges(),
       m_Stored(),
       m_LastAgentWindow(nullptr),
       m_Agility(Kestrin1::CAgility::m_DefaultValues),
@@ -116,26 +172,20 @@ BOOL CKestrinPropDlg::OnInitDialog() {
 
   // The settings as the service applies them. While the section is not
   // mapped (no agent yet, or the service stopped), the user's settings as
-  // the agent keeps them: the agent sends those to the service when it
-  // connects. What neither tells shows as the default and is not restored.
+  // the agent reads them: the agent sends those to the service when it
+  // connects (the defaults for a value it cannot read).
   m_Stored = ReadUserSettings();
-  m_CurFlags = 0;
-  for (uint16_t& factor : m_CurLogFactors) factor = kDefaultLogFactor;
   if (const DeviceMotionRecord* record = SectionRecord1()) {
-    m_CurFlags = record->m_Flags & 1;
+    m_CurFlags = AxisConvention(record->m_Flags);
     ReadLogFactors(record, m_CurLogFactors);
-    m_SavedFlagsKnown = m_SavedLogFactorsKnown = true;
     // The agent may have connected just now, its values not applied yet.
     m_FollowRecord = !HoldsStoredSettings(record, m_Stored);
   } else {
-    if (m_Stored.m_FlagsKnown) m_CurFlags = m_Stored.m_Flags & 1;
-    if (m_Stored.m_LogFactorsKnown)
-      for (int i = 0; i < 4; ++i) m_CurLogFactors[i] = m_Stored.m_LogFactors[i];
-    m_SavedFlagsKnown = m_Stored.m_FlagsKnown;
-    m_SavedLogFactorsKnown = m_Stored.m_LogFactorsKnown;
+    m_CurFlags = AxisConvention(m_Stored.m_Flags);
+    for (int i = 0; i < 4; ++i) m_CurLogFactors[i] = m_Stored.m_LogFactors[i];
     // A record mapped later holds what the service had before the agent's
-    // values landed: it is taken only when nothing else was known.
-    m_FollowRecord = !m_SavedFlagsKnown && !m_SavedLogFactorsKnown;
+    // values landed: it is not taken.
+    m_FollowRecord = false;
   }
   m_SavedFlags = m_CurFlags;
   for (int i = 0; i < 4; ++i) m_SavedLogFactors[i] = m_CurLogFactors[i];
@@ -185,16 +235,13 @@ bool CKestrinPropDlg::FollowRecord(bool updateControls) {
   if (!m_FollowRecord) return false;
   const DeviceMotionRecord* record = SectionRecord1();
   if (!record) return false;
-  const int flags = record->m_Flags & 1;
+  const int flags = AxisConvention(record->m_Flags);
   uint16_t factors[4];
   ReadLogFactors(record, factors);
   if (HoldsStoredSettings(record, m_Stored)) m_FollowRecord = false;  // landed
-  if (m_SavedFlagsKnown && m_SavedLogFactorsKnown && flags == m_SavedFlags &&
-      SameFactors(factors, m_SavedLogFactors))
-    return false;
+  if (flags == m_SavedFlags && SameFactors(factors, m_SavedLogFactors)) return false;
   m_SavedFlags = flags;
   for (int i = 0; i < 4; ++i) m_SavedLogFactors[i] = factors[i];
-  m_SavedFlagsKnown = m_SavedLogFactorsKnown = true;
   // The user has changed nothing yet (else there is no following): the
   // dialog shows the settings in force, so that a change of one of them
   // posts the others as they are.
@@ -204,21 +251,31 @@ bool CKestrinPropDlg::FollowRecord(bool updateControls) {
   return true;
 }
 
+namespace {
+
+// A change of a setting posted (or not, for want of an agent).
+void Note(CKestrinPropDlg::SettingChanges& changes, bool posted) {
+  if (posted) changes.m_Reached = true;
+  changes.m_Unsent = !posted;
+}
+
+}  // namespace
+
 void CKestrinPropDlg::WatchAgent() {
   HWND agent = AgentWindow();
   if (agent == m_LastAgentWindow) return;
   m_LastAgentWindow = agent;
-  if (!agent || !m_UserChanged) return;
   // A new agent knows only the settings stored before; the dialog shows
   // the user's, and OK is to leave those in force.
-  PostSetFlags(m_CurFlags);
-  PostLogFactors(m_CurLogFactors);
+  if (agent) PostUnsent();
 }
 
-void CKestrinPropDlg::MarkUserChanged() {
-  m_UserChanged = true;
-  m_FollowRecord = false;
+void CKestrinPropDlg::PostUnsent() {
+  if (m_FlagsChanges.m_Unsent) Note(m_FlagsChanges, PostSetFlags(m_CurFlags));
+  if (m_LogFactorsChanges.m_Unsent) Note(m_LogFactorsChanges, PostLogFactors(m_CurLogFactors));
 }
+
+void CKestrinPropDlg::MarkUserChanged() { m_FollowRecord = false; }
 
 void CKestrinPropDlg::ShowCurrentSettings() {
   SendDlgItemMessage(IDC_RADIO_PANY_SPINY, BM_SETCHECK, m_CurFlags == 0);
@@ -226,10 +283,16 @@ void CKestrinPropDlg::ShowCurrentSettings() {
   UpdateTrackbars();
 }
 
+// A change that reached no agent was never in force: there is nothing of it
+// to put back.
 void CKestrinPropDlg::RestoreSavedSettings() {
-  FollowRecord(false);
-  if (m_SavedFlagsKnown) PostSetFlags(m_SavedFlags);
-  if (m_SavedLogFactorsKnown) PostLogFactors(m_SavedLogFactors);
+  PostAtEnd(m_FlagsChanges.m_Reached, m_SavedFlags, m_LogFactorsChanges.m_Reached,
+            m_SavedLogFactors, " found at start were not put back\n");
+}
+
+void CKestrinPropDlg::SendUnsentChanges() {
+  PostAtEnd(m_FlagsChanges.m_Unsent, m_CurFlags, m_LogFactorsChanges.m_Unsent, m_CurLogFactors,
+            " changed here were not sent\n");
 }
 
 LRESULT CKestrinPropDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -243,7 +306,7 @@ LRESULT CKestrinPropDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
 
 void CKestrinPropDlg::PostFlags() {
   MarkUserChanged();
-  PostSetFlags(m_CurFlags);
+  Note(m_FlagsChanges, PostSetFlags(m_CurFlags));
   SendDlgItemMessage(IDC_RADIO_PANY_SPINY, BM_SETCHECK, m_CurFlags == 0);
   SendDlgItemMessage(IDC_RADIO_ZOOM_SPINZ, BM_SETCHECK, static_cast<WPARAM>(m_CurFlags));
 }
@@ -292,7 +355,7 @@ void CKestrinPropDlg::OnHScroll(UINT, UINT, HWND) {
   for (int i = 0; i < 4; ++i)
     if (positions[i] != before[i]) m_CurLogFactors[i] = positions[i];
   if (followed) ShowCurrentSettings();
-  PostLogFactors(m_CurLogFactors);
+  Note(m_LogFactorsChanges, PostLogFactors(m_CurLogFactors));
 }
 
 // The saved copies stay: Cancel after Defaults restores what was found at
@@ -302,8 +365,7 @@ void CKestrinPropDlg::OnDefaults() {
   m_CurFlags = 0;
   for (uint16_t& factor : m_CurLogFactors) factor = kDefaultLogFactor;
   PostSetFlags(0);
-  PostAgentRequest(km::SetLogFactorsLow, 0x80008000u);
-  PostAgentRequest(km::SetLogFactorsHigh, 0x80008000u);
+  Note(m_LogFactorsChanges, PostLogFactors(m_CurLogFactors));  // 0x80008000 twice
   PostFlags();
   UpdateTrackbars();
 }

@@ -2,9 +2,10 @@
 // the four speed trackbars, the vertical-axis radios, Defaults and the
 // auto-zero test. Every change goes to the session agent at once
 // (agent_requests.h); the settings found at start are kept for Cancel, which
-// the application object posts back after DoModal. The settings come from
-// record 1 of the section, or from the user's stored settings while the
-// section cannot tell (user_settings.h).
+// the application object posts back after DoModal for each setting the user
+// changed, and nothing when nothing was. The settings come from record 1 of
+// the section, or from the user's stored settings while the section cannot
+// tell (user_settings.h).
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -29,7 +30,8 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   CKestrinPropDlg();
   ~CKestrinPropDlg() override;
 
-  // Sends SetFlags for m_CurFlags and sets the radios to match.
+  // Sends SetFlags for m_CurFlags (a change of the user's) and sets the
+  // radios to match.
   void PostFlags();
   // The trackbars' range, ticks and positions from m_CurLogFactors.
   void SetupTrackbars();
@@ -43,15 +45,18 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   uint16_t m_CurLogFactors[4];    // pan, zoom, spin, scroll hat
   int m_SavedFlags;               // as found at start, posted back on Cancel
   uint16_t m_SavedLogFactors[4];
-  // The saved copies hold settings the dialog read (from record 1 or from
-  // the user's stored settings); Cancel posts only those.
-  bool m_SavedFlagsKnown;
-  bool m_SavedLogFactorsKnown;
   // The saved copies and the controls follow record 1: from the start until
   // the user's first change, or until record 1 holds the user's stored
   // settings (the values the agent sends when it connects have landed).
   bool m_FollowRecord;
-  bool m_UserChanged;             // a change was made (posted or not)
+  // What became of the user's changes of one setting (the vertical axis, or
+  // the four speeds, which always travel together).
+  struct SettingChanges {
+    bool m_Reached;  // a change reached an agent: Cancel puts the setting back
+    bool m_Unsent;   // the last change reached none yet: it goes to the next
+  };
+  SettingChanges m_FlagsChanges;
+  SettingChanges m_LogFactorsChanges;
   UserSettings m_Stored;          // the user's settings as the agent keeps them
   HWND m_LastAgentWindow;         // the agent window seen at the last message
   CMyKestrin m_Kestrin;           // the device connection and its events
@@ -65,9 +70,12 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   CKestrinTopView m_TopView;      // control 1014: the device picture
   HICON m_hIcon;
 
-  // Cancel: posts SetFlags and then the pair with the saved copies, each
-  // only when it was read.
+  // Cancel: posts SetFlags with the saved copy when a change of the axis
+  // reached an agent, then the pair with the saved copies when a change of
+  // the speeds did; nothing when the user changed nothing.
   void RestoreSavedSettings();
+  // OK: posts what no agent has had yet (the current axis, then the pair).
+  void SendUnsentChanges();
 
   // One navigation step of the drawn object from the motion since the last
   // read; with new motion both views are redrawn and a WM_COMMAND (0, 0) is
@@ -92,10 +100,11 @@ class CKestrinPropDlg : public CDialog, public Kestrin1::CClarity {
   // updateControls is false) take record 1's settings when they differ;
   // true when they did.
   bool FollowRecord(bool updateControls = true);
-  // When the library has found a new agent window and the user changed
-  // something: the dialog's current settings are posted, since the changes
-  // made before reached no agent.
+  // When the library has found a new agent window: the settings whose last
+  // change reached no agent are posted as the dialog shows them.
   void WatchAgent();
+  void PostUnsent();
+  // A change of the user's: record 1 is no longer followed.
   void MarkUserChanged();
   void ShowCurrentSettings();
 

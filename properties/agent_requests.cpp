@@ -15,15 +15,14 @@ bool PostAgentRequest(uint16_t code, uint32_t value) {
   if (!agent) return false;
   const Kestrin1::KestrinConnectionGlobals& globals = AJLSKDFHEIEMUWPMXURSKDFNB;
   UINT message = globals.m_pMessageId ? *globals.m_pMessageId : 0;
-  PostMessageW(agent, message, km::RequestWParam(code), static_cast<LPARAM>(value));
-  return true;
+  return PostMessageW(agent, message, km::RequestWParam(code), static_cast<LPARAM>(value)) != 0;
 }
 
 int PostLogFactors(const uint16_t factors[4]) {
   if (!AgentWindow()) return 0;
-  PostAgentRequest(km::SetLogFactorsLow, (uint32_t{factors[1]} << 16) | factors[0]);
-  PostAgentRequest(km::SetLogFactorsHigh, (uint32_t{factors[3]} << 16) | factors[2]);
-  return 1;
+  bool low = PostAgentRequest(km::SetLogFactorsLow, (uint32_t{factors[1]} << 16) | factors[0]);
+  bool high = PostAgentRequest(km::SetLogFactorsHigh, (uint32_t{factors[3]} << 16) | factors[2]);
+  return low && high ? 1 : 0;
 }
 
-void PostSetFlags(int flags) { PostAgentRequest(km::SetFlags, flags ? 1 : 0); }
+bool PostSetFlags(int flags) { return PostAgentRequest(km::SetFlags, flags ? 1 : 0); }

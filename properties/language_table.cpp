@@ -174,13 +174,21 @@ std::vector<std::u16string> SatelliteCandidates(const std::u16string& modulePath
   size_t start = slash == std::u16string::npos ? 0 : slash + 1;
   size_t dot = modulePath.find_last_of(u'.');
   size_t end = dot == std::u16string::npos || dot < start ? modulePath.size() : dot;
-  std::u16string stem = u".\\" + modulePath.substr(start, end - start);
+  const std::u16string base = modulePath.substr(start, end - start);
 
-  std::vector<std::u16string> names = {stem + u"LOC.dll"};
-  const SatelliteLanguage* row = FindSatelliteLanguage(language);
-  if (!row) return names;
-  std::u16string first = row->m_Abbreviation, fallback = row->m_Fallback;
-  names.push_back(stem + first + u".dll");
-  if (fallback != first) names.push_back(stem + fallback + u".dll");
+  std::vector<std::u16string> tails = {u"LOC"};
+  if (const SatelliteLanguage* row = FindSatelliteLanguage(language)) {
+    std::u16string first = row->m_Abbreviation, fallback = row->m_Fallback;
+    tails.push_back(first);
+    if (fallback != first) tails.push_back(fallback);
+  }
+  // Beside the program first, whatever folder it was started in (the Control
+  // Panel starts it in its own), then in the current directory.
+  std::vector<std::u16string> names;
+  for (const std::u16string& tail : tails) {
+    const std::u16string file = base + tail + u".dll";
+    if (slash != std::u16string::npos) names.push_back(modulePath.substr(0, start) + file);
+    names.push_back(u".\\" + file);
+  }
   return names;
 }

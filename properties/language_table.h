@@ -28,10 +28,12 @@ extern const SatelliteLanguage kSatelliteLanguages[kSatelliteLanguageCount];
 const SatelliteLanguage* FindSatelliteLanguage(uint16_t language);
 
 // The libraries to try, in order, for a program at modulePath and a user
-// language: ".\" + the program's base name (the part between the last "\"
-// and the last "." after it) followed by "LOC.dll", then by the row's
-// abbreviation and by its fallback, each + ".dll" (a fallback equal to the
-// abbreviation is not tried twice). A language without a row: only the LOC
-// library. Every name is relative to the current directory.
+// language: the program's base name (the part between the last "\" and the
+// last "." after it) followed by "LOC.dll", then by the row's abbreviation
+// and by its fallback, each + ".dll" (a fallback equal to the abbreviation is
+// not tried twice). A language without a row: only the LOC library. Each
+// name is given twice, first in the program's folder (modulePath up to its
+// last "\", when it has one), then as ".\" + name, relative to the current
+// directory.
 std::vector<std::u16string> SatelliteCandidates(const std::u16string& modulePath,
                                                 uint16_t language);

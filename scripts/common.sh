@@ -66,7 +66,19 @@ KESTRIN_PACKAGES=(
   wine wine32:i386 wine64                    # both loaders: the 32-bit one installs even where it cannot run
   libgl1:i386 libgl1-mesa-dri:i386 libgl1:amd64 libgl1-mesa-dri:amd64 mesa-utils  # OpenGL for both
   xvfb x11-apps imagemagick                  # the X server, xwd and convert for screenshots
+  locales                                    # the German users' locales (below)
 )
+
+# The locales of the tests of German users: Wine takes the user's language
+# from LC_ALL only where the system has that locale (a fresh machine has C,
+# C.utf8 and POSIX alone).
+KESTRIN_LOCALES=(de_DE.UTF-8 de_CH.UTF-8)
+
+# kestrin_as_root COMMAND ARGS...: runs the command as root (through sudo
+# when this shell is not root).
+kestrin_as_root() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
 
 # kestrin_package_installed NAME: true when dpkg has the package installed.
 kestrin_package_installed() {
@@ -80,11 +92,34 @@ kestrin_install() {
   done
   [ ${#need[@]} -eq 0 ] && return 0
   say "installing ${need[*]}"
-  local sudo=""
-  [ "$(id -u)" = 0 ] || sudo=sudo
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  dpkg --print-foreign-architectures | grep -qx i386 || kestrin_as_root dpkg --add-architecture i386
+  kestrin_as_root apt-get update -qq
+  kestrin_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+}
+
+# kestrin_locale_present NAME: true when the system has the locale made
+# (de_DE.UTF-8 is listed as de_DE.utf8).
+kestrin_locale_present() {
+  locale -a 2>/dev/null | grep -qix "${1%%.*}\.utf-\?8"
+}
+
+# Makes the locales of KESTRIN_LOCALES that are missing: each line enabled in
+# /etc/locale.gen, then locale-gen.
+kestrin_make_locales() {
+  local need=() name
+  for name in "${KESTRIN_LOCALES[@]}"; do
+    kestrin_locale_present "$name" || need+=("$name")
+  done
+  [ ${#need[@]} -eq 0 ] && return 0
+  say "making the locales ${need[*]}"
+  for name in "${need[@]}"; do
+    if grep -qE "^# *${name//./\\.} UTF-8\$" /etc/locale.gen; then
+      kestrin_as_root sed -i -E "s/^# *(${name//./\\.} UTF-8)\$/\1/" /etc/locale.gen
+    elif ! grep -qE "^${name//./\\.} UTF-8\$" /etc/locale.gen; then
+      echo "$name UTF-8" | kestrin_as_root tee -a /etc/locale.gen >/dev/null
+    fi
+  done
+  kestrin_as_root locale-gen >/dev/null
 }
 
 kestrin_build() {
@@ -152,6 +187,7 @@ kestrin_prepare() {
   [[ $- == *e* ]] && errexit=-e
   set -e
   kestrin_install
+  kestrin_make_locales
   kestrin_build
   kestrin_detect_machine
   set $errexit

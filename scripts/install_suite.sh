@@ -24,6 +24,18 @@
 #       looks for its import Kestrin1.dll beside the host, in the system
 #       folders and on the PATH, never beside KestrinZel2.dll), and a
 #       third-party program that links Kestrin1.dll wherever it was put.
+#       Other installations may share these copies, so they are placed and
+#       removed as Windows installers share a library, by the x64 build's
+#       KestrinSharedFile.exe (scripts/setup/, installed beside the agent for the
+#       uninstall): a copy there is replaced only by one of at least its
+#       version (their version resources), the system counts the installations
+#       that use it (a REG_DWORD named by the copy's full path under
+#       HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs, in the
+#       64-bit view for both folders, as Windows keeps them), and the copy goes
+#       with the last of them. The installation writes down each copy it has
+#       counted, a line "ARCH NAME" in SharedLibraries.txt of the x64 install
+#       folder: installed again it counts nothing twice, and the uninstall
+#       gives back exactly those.
 # Each program only where the build has made it. The service is registered
 # with the service control manager by its own "-i" (which also starts it) and
 # removed by its "-u". The applet is registered with the Control Panel under
@@ -33,7 +45,7 @@
 # Kestrin.exe, the configuration program the Control Panel item starts, is
 # the properties program: a user who opens the item expects the settings. It
 # is installed under both names, and its satellite libraries (found by the
-# program's base name in its current folder) under both base names too.
+# program's base name beside it) under both base names too.
 
 KESTRIN_INSTALL_TAIL="Pellmor Vastine/Kestrin"
 KESTRIN_CPLS_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Control Panel\Cpls'
@@ -68,16 +80,61 @@ suite_system_folder() {
     x86) printf '%s/drive_c/windows/syswow64\n' "$WINEPREFIX" ;;
   esac
 }
-KESTRIN_CLIENT_LIBRARIES="Kestrin1.dll KestrinZel2.dll"
+# The client libraries shared in the system folders, each as FOLDER/NAME of
+# the build tree.
+KESTRIN_CLIENT_LIBRARIES="library/Kestrin1.dll emulation/KestrinZel2.dll"
+KESTRIN_SHARED_HELPER=KestrinSharedFile.exe
+KESTRIN_SHARED_RECORD=SharedLibraries.txt
 
-# suite_put_libraries BUILD ARCH: the client libraries into the system folder
-# of their architecture.
+# suite_share HELPER VERB ARCH ARG: one run of the helper; its line (or its
+# error) on stdout, without Windows line ends.
+suite_share() {
+  local out status
+  out=$(suite_run "$@" 2>&1)
+  status=$?
+  printf '  %s\n' "${out//$'\r'/}"
+  return "$status"
+}
+
+# suite_put_libraries BUILD ARCH HELPER RECORD: the client libraries into the
+# system folder of their architecture, shared; each copy counted is written
+# down in RECORD.
 suite_put_libraries() {
-  local build=$1 system
-  system=$(suite_system_folder "$2")
-  [ -d "$system" ] || { echo "  no ${system#"$WINEPREFIX/drive_c/"} in this prefix: the $2 client libraries only in the install folder"; return 0; }
-  suite_put "$(suite_find "$build" library Kestrin1.dll)" "$system"
-  suite_put "$(suite_find "$build" emulation KestrinZel2.dll)" "$system"
+  local build=$1 arch=$2 helper=$3 record=$4 system entry source verb
+  system=$(suite_system_folder "$arch")
+  [ -d "$system" ] || { echo "  no ${system#"$WINEPREFIX/drive_c/"} in this prefix: the $arch client libraries only in the install folder"; return 0; }
+  if [ ! -f "$helper" ]; then
+    echo "  no $KESTRIN_SHARED_HELPER in the x64 build: the $arch client libraries only in the install folder"
+    return 0
+  fi
+  for entry in $KESTRIN_CLIENT_LIBRARIES; do
+    source=$(suite_find "$build" "${entry%%/*}" "${entry#*/}")
+    [ -n "$source" ] || continue
+    verb=place
+    grep -qxF "$arch ${entry#*/}" "$record" 2>/dev/null && verb=update
+    if suite_share "$helper" "$verb" "$arch" "$(kestrin_winpath "$source")" &&
+       [ "$verb" = place ]; then
+      echo "$arch ${entry#*/}" >>"$record"
+    fi
+  done
+}
+
+# suite_release_libraries DIR: gives back every system-folder copy that the
+# installation in DIR (the x64 install folder) has counted, with the helper
+# installed there.
+suite_release_libraries() {
+  local record="$1/$KESTRIN_SHARED_RECORD" lines line
+  [ -f "$record" ] || return 0
+  if [ ! -f "$1/$KESTRIN_SHARED_HELPER" ]; then
+    echo "  no $KESTRIN_SHARED_HELPER in the install folder: the shared client libraries stay in the system folders"
+    return 1
+  fi
+  # Read first: a Windows program in the loop may read the loop's input.
+  mapfile -t lines <"$record"
+  for line in "${lines[@]}"; do
+    [ -n "$line" ] && suite_share "$1/$KESTRIN_SHARED_HELPER" release $line
+  done
+  return 0
 }
 
 # suite_put_clients BUILD DIR: the pieces every client architecture needs of
@@ -115,12 +172,14 @@ install_suite() {
   suite_put "$agent" "$dir64"
   suite_put "$(suite_find "$bin64" service "$service")" "$dir64"
   suite_put_clients "$bin64" "$dir64"
-  suite_put_libraries "$bin64" x64
+  suite_put "$(suite_find "$bin64" scripts/setup "$KESTRIN_SHARED_HELPER")" "$dir64"
+  mkdir -p "$dir64"
+  suite_put_libraries "$bin64" x64 "$dir64/$KESTRIN_SHARED_HELPER" "$dir64/$KESTRIN_SHARED_RECORD"
   if [ -d "$WINEPREFIX/drive_c/Program Files (x86)" ] && [ -d "$bin32" ]; then
     echo "  (x86 build $bin32, and the x64 agent)"
     suite_put "$agent" "$dir32"
     suite_put_clients "$bin32" "$dir32"
-    suite_put_libraries "$bin32" x86
+    suite_put_libraries "$bin32" x86 "$dir64/$KESTRIN_SHARED_HELPER" "$dir64/$KESTRIN_SHARED_RECORD"
   fi
   if [ ! -f "$dir64/Kestrin.exe" ]; then
     echo "  no KestrinProperties.exe in this build: no Kestrin.exe, the Control Panel item starts nothing"
@@ -161,17 +220,14 @@ uninstall_suite() {
   done
   suite_run reg delete "$KESTRIN_CPLS_KEY" /v Kestrin /reg:64 /f >/dev/null 2>&1 || true
   suite_run reg delete "$KESTRIN_CPLS_KEY" /v Kestrin /reg:32 /f >/dev/null 2>&1 || true
+  # The shared copies in the system folders go back before the folder that
+  # says which they are (and holds the helper) goes.
+  suite_release_libraries "$dir64" || return 1
   rm -rf "$(dirname "$dir64")" "$(dirname "$dir32")"
-  local arch library
-  for arch in x64 x86; do
-    for library in $KESTRIN_CLIENT_LIBRARIES; do
-      rm -f "$(suite_system_folder "$arch")/$library"
-    done
-  done
   if suite_run reg query "$KESTRIN_CPLS_KEY" /v Kestrin /reg:64 >/dev/null 2>&1 ||
      suite_run reg query "$KESTRIN_CPLS_KEY" /v Kestrin /reg:32 >/dev/null 2>&1; then
     echo "  the Control Panel registration is still there"
   else
-    echo "  Control Panel registration, the install folders and the client libraries of the system folders removed"
+    echo "  Control Panel registration and the install folders removed"
   fi
 }

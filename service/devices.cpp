@@ -102,7 +102,10 @@ void InitDevices() {
   PoolInit(&DeviceTable, sizeof(DeviceSlot));
   if (DeviceTable.capacity && DeviceTable.capacity < kDeviceSlotRecords)
     PoolGrow(&DeviceTable, static_cast<uint16_t>(kDeviceSlotRecords - DeviceTable.capacity));
-  SetGains(0, kDefaultSpeedSettings);  // device number 0 counts as the first device
+  // Device number 0 counts as the first device. Both words: a section kept
+  // by its readers across a restart may still say what the last service applied.
+  SetGains(0, kDefaultSpeedSettings);
+  SetAxisConvention(0, 0);
   CurrentSlot = -1;
   __atomic_store_n(&ArrivalsClosed, 0, __ATOMIC_SEQ_CST);
   HidStartArrivalNotices();
@@ -222,7 +225,7 @@ DeviceSlot* AllocDeviceSlot(InterfacePathBlock* ball, InterfacePathBlock* scroll
   slot->m_Scroll.m_Path = scroll;
   slot->m_Ball.m_Handle = INVALID_HANDLE_VALUE;
   slot->m_Scroll.m_Handle = INVALID_HANDLE_VALUE;
-  SetGains(static_cast<uint16_t>(index + 1), kDefaultSpeedSettings);
+  StartSlotSettings(index);
   return slot;
 }
 

@@ -64,5 +64,10 @@ void RegisterEventLogSource();
 void ReportEventLog(uint16_t type, uint32_t eventId, const char** strings);
 
 // ---- gains and axis convention ----
+// Both keep what they set for the first slot (device number 0 or 1), also
+// while no device holds it, for the next device that comes into it.
 void SetGains(uint16_t deviceNumber, const uint16_t settings[4]);
 void SetAxisConvention(uint16_t deviceNumber, uint16_t flag);
+// A newly allocated slot's gains and convention, in the slot and its record:
+// the first slot's settings as last set for slot 0, the defaults for others.
+void StartSlotSettings(uint16_t slotIndex);

@@ -29,6 +29,8 @@ void SetOutcome(Outcome outcome) {
 
 }  // namespace
 
+std::wstring InjectionLoadedEventName(DWORD processId) { return EventName(processId, kLoaded); }
+
 LRESULT RunInjectedSetUp(int code, WPARAM wParam, LPARAM lParam, bool (*setUp)()) {
   static LONG started = 0;
   if (InterlockedExchange(&started, 1) == 0) {
@@ -54,11 +56,18 @@ bool InjectIntoWindowThread(HWND window, const std::wstring& dll, DWORD timeoutM
   HANDLE events[2] = {CreateEventW(nullptr, TRUE, FALSE, EventName(processId, kLoaded).c_str()),
                       CreateEventW(nullptr, TRUE, FALSE, EventName(processId, kFailed).c_str())};
   bool loaded = false;
+  // Cleared before the hook goes in (events another injector left set), never
+  // after: a thread that takes a message at once sets up and reports while
+  // SetWindowsHookExW returns, and only once.
+  for (HANDLE event : events)
+    if (event) ResetEvent(event);
   // Loaded here only for the hook's address: nothing of it runs in this process.
   HMODULE module = LoadLibraryExW(dll.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
   auto hookProc = module ? reinterpret_cast<HOOKPROC>(GetProcAddress(module, kInjectedHookName))
                          : nullptr;
-  HHOOK hook = hookProc ? SetWindowsHookExW(WH_GETMESSAGE, hookProc, module, threadId) : nullptr;
+  HHOOK hook = hookProc && events[0] && events[1]
+                   ? SetWindowsHookExW(WH_GETMESSAGE, hookProc, module, threadId)
+                   : nullptr;
   if (!events[0] || !events[1]) {
     *error = Describe("cannot create the injection's events", GetLastError());
   } else if (!module) {
@@ -68,8 +77,6 @@ bool InjectIntoWindowThread(HWND window, const std::wstring& dll, DWORD timeoutM
   } else if (!hook) {
     *error = Describe("SetWindowsHookExW failed", GetLastError());
   } else {
-    ResetEvent(events[0]);
-    ResetEvent(events[1]);
     // The hook runs when the thread takes a message from its queue; a thread
     // busy elsewhere takes this one when it comes back, and a lost post is
     // made again.

@@ -28,6 +28,10 @@ constexpr const char kInjectedHookName[] = "KestrinInjectedHook";
 // not. Every call goes on to the next hook.
 LRESULT RunInjectedSetUp(int code, WPARAM wParam, LPARAM lParam, bool (*setUp)());
 
+// The name of the event through which the DLL's set-up in the process
+// processId tells the injector that it loaded and set up.
+std::wstring InjectionLoadedEventName(DWORD processId);
+
 // In the injector: loads dll (a Windows path) into the process that owns
 // window, on the window's thread, and waits at most timeoutMs for the DLL's
 // set-up. True when it reported success; otherwise false with the reason in

@@ -24,6 +24,7 @@
 #include "client_window.h"
 #include "dbwin_monitor.h"
 #include "fake_service_pipe.h"
+#include "import_hook.h"
 #include "manager.h"
 #include "manager_messages.h"
 #include "reporting.h"
@@ -199,6 +200,18 @@ class AgentCoreTest : public ::testing::Test {
 
   AgentClientRecord* Record(const TestClientWindow& client) {
     return FindClientByWindow(client.window());
+  }
+  // Its table index, as FocusedClient holds it; kNoClient when not registered.
+  int IndexOfClient(const TestClientWindow& client) {
+    AgentClientRecord* record = Record(client);
+    return record ? static_cast<int>(PoolIndexOf(&AgentClients, record)) : kNoClient;
+  }
+  // The DeviceStateNotices it heard.
+  static std::vector<ReceivedNotice> StatesOf(const TestClientWindow& client) {
+    std::vector<ReceivedNotice> states;
+    for (const ReceivedNotice& n : client.notices())
+      if (NoticeCode(n.wParam) == DeviceStateNotice) states.push_back(n);
+    return states;
   }
 
   std::vector<std::string> AgentLines() { return monitor_.TextsFrom(GetCurrentProcessId()); }
@@ -500,38 +513,66 @@ TEST_F(AgentCoreTest, WhenADeadClientsProcessIdIsReusedTheLiveClientOfThatProces
   EXPECT_EQ(reborn->notices().size(), 2u) << "states keep flowing to it";
 }
 
-TEST_F(AgentCoreTest, ANewWindowOfTheFocusedClientsProcessTakesTheFocusWithTheCurrentState) {
-  // The focused process closes its client window and makes a new one (a host
-  // that closes and reopens its only device handle): the new window hears
-  // the device's state at once. The earlier window loses the focus; one that
-  // went without a goodbye leaves the table.
+TEST_F(AgentCoreTest, AFocusedClientOfTheProcessInFrontKeepsTheFocusUntilItGoes) {
+  // Process 100 owns the foreground and its client hears the device. Another
+  // client arrives for process 100, again and again (a library says hello at
+  // every ManagerStarted, a helper completes its id at every Register): a
+  // second window of that process, or a client of process 200 working for
+  // it. The focused client keeps the device while it lives; its goodbye, or
+  // its window found gone, hands the device on with the current state.
   const uint16_t moving = kOpen | StateBallActive;
-  for (bool earlierGone : {true, false}) {
-    SCOPED_TRACE(earlierGone ? "the earlier window went silently" : "the earlier window is there");
+  enum Newcomer { SecondWindow, WorkingForIt };
+  struct Case {
+    const char* name;
+    Newcomer newcomer;
+    bool goodbye;  // else its window goes without a word
+  } cases[] = {
+      {"a second window; the focused one says goodbye", SecondWindow, true},
+      {"a second window; the focused one went silently", SecondWindow, false},
+      {"a client working for the process; the focused one says goodbye", WorkingForIt, true},
+      {"a client working for the process; the focused one went silently", WorkingForIt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     State(1, moving, 3);
-    auto earlier = Client(100);
+    auto focused = Client(100);
     ForegroundOf(100);
-    Post(ClientFocusGained, 0, static_cast<uint32_t>(earlier->param()));
+    Post(ClientFocusGained, 0, static_cast<uint32_t>(focused->param()));
     Serve();
-    ASSERT_EQ(earlier->notices().size(), 1u);
-    earlier->ClearNotices();
-    if (earlierGone) earlier->Destroy();
+    ASSERT_THAT(focused->notices(), ElementsAre(ReceivedNotice{Notice(1, moving | 6), 3}));
+    focused->ClearNotices();
 
-    auto next = NewClient(100);
-    EXPECT_THAT(next->notices(), ElementsAre(ReceivedNotice{Notice(1, ClientRegistered), 1},
-                                             ReceivedNotice{Notice(1, moving | 6), 3}));
-    EXPECT_EQ(FocusedClient, static_cast<int>(PoolIndexOf(&AgentClients, Record(*next))));
-    if (earlierGone) {
-      EXPECT_EQ(ClientCount(), 1);
-    } else {
-      EXPECT_THAT(earlier->notices(),
-                  ElementsAre(ReceivedNotice{Notice(1, StateDeviceAttached | 6), 0}));
-    }
+    auto newcomer = Client(c.newcomer == SecondWindow ? 100 : 200);
+    auto arrive = [&] {
+      const uint32_t window = static_cast<uint32_t>(newcomer->param());
+      if (c.newcomer == SecondWindow) {
+        Post(ClientHello, 0, window);
+      } else {
+        Post(ClientProcessHigh, 0, window);
+        Post(ClientProcessLow, 100, window);
+      }
+      Serve();
+    };
+    arrive();
+    arrive();
+    EXPECT_THAT(focused->notices(), IsEmpty()) << "it lost the device while in front";
+    EXPECT_EQ(FocusedClient, IndexOfClient(*focused));
     State(1, kOpen, 3);
-    EXPECT_EQ(next->notices().size(), 3u) << "states keep flowing to it";
+    EXPECT_THAT(focused->notices(), ElementsAre(ReceivedNotice{Notice(1, kOpen | 6), 3}));
+    EXPECT_THAT(StatesOf(*newcomer), IsEmpty());
 
-    for (LPARAM window : {earlier->param(), next->param()})
-      Post(ClientGoodbye, 0, static_cast<uint32_t>(window));
+    if (c.goodbye) {
+      Post(ClientGoodbye, 0, static_cast<uint32_t>(focused->param()));
+      Serve();
+    } else {
+      focused->Destroy();
+      arrive();  // finds the focused window gone
+    }
+    EXPECT_THAT(StatesOf(*newcomer), ElementsAre(ReceivedNotice{Notice(1, kOpen | 6), 3}));
+    EXPECT_EQ(FocusedClient, IndexOfClient(*newcomer));
+    EXPECT_EQ(ClientCount(), 1);
+
+    Post(ClientGoodbye, 0, static_cast<uint32_t>(newcomer->param()));
     Serve();
     ASSERT_EQ(ClientCount(), 0);
     Foreground = LastForegroundWindow = nullptr;
@@ -539,32 +580,83 @@ TEST_F(AgentCoreTest, ANewWindowOfTheFocusedClientsProcessTakesTheFocusWithTheCu
   }
 }
 
-TEST_F(AgentCoreTest, AGoodbyeOfTheFocusedClientHandsTheFocusToAnotherClientOfItsProcess) {
+TEST_F(AgentCoreTest, AFocusedClientThatGoesHandsTheFocusToTheProgramInFrontNow) {
+  // Process 100 owns the foreground and has two clients, one focused. The
+  // foreground may have moved since the agent last looked (nothing told it):
+  // when the focused client goes, its goodbye or the next post to its window
+  // hands the focus to a client of the program in front now.
+  const uint16_t moving = kOpen | StateBallActive;
+  enum Front { StillThere, MovedToAProgramWithoutClient, MovedToAnotherClient };
+  struct Case {
+    const char* name;
+    bool goodbye;  // else its window goes without a word, found by the next state
+    Front front;
+  } cases[] = {
+      {"goodbye, its program still in front", true, StillThere},
+      {"goodbye, a program without a client in front", true, MovedToAProgramWithoutClient},
+      {"goodbye, another client's program in front", true, MovedToAnotherClient},
+      {"window gone, its program still in front", false, StillThere},
+      {"window gone, a program without a client in front", false, MovedToAProgramWithoutClient},
+      {"window gone, another client's program in front", false, MovedToAnotherClient},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    State(1, moving, 1);
+    auto first = Client(100), second = Client(100), elsewhere = Client(300);
+    ForegroundOf(100);
+    Post(ClientFocusGained, 0, static_cast<uint32_t>(first->param()));
+    Serve();
+    ASSERT_NE(FocusedClient, kNoClient);
+    const bool firstFocused = FocusedClient == IndexOfClient(*first);
+    TestClientWindow* focused = firstFocused ? first.get() : second.get();
+    TestClientWindow* other = firstFocused ? second.get() : first.get();
+    other->ClearNotices();
+    if (c.front == MovedToAProgramWithoutClient) ForegroundOf(200);
+    if (c.front == MovedToAnotherClient) ForegroundOf(300);
+
+    uint32_t buttons = 1;
+    if (c.goodbye) {
+      Post(ClientGoodbye, 0, static_cast<uint32_t>(focused->param()));
+      Serve();
+    } else {
+      focused->Destroy();
+      State(1, moving, buttons = 2);
+    }
+    const std::vector<ReceivedNotice> told = {{Notice(1, moving | 6), buttons}};
+    EXPECT_EQ(other->notices(), c.front == StillThere ? told : std::vector<ReceivedNotice>());
+    EXPECT_EQ(elsewhere->notices(),
+              c.front == MovedToAnotherClient ? told : std::vector<ReceivedNotice>());
+    EXPECT_EQ(FocusedClient, c.front == StillThere             ? IndexOfClient(*other)
+                             : c.front == MovedToAnotherClient ? IndexOfClient(*elsewhere)
+                                                               : kNoClient);
+
+    for (TestClientWindow* client : {first.get(), second.get(), elsewhere.get()})
+      Post(ClientGoodbye, 0, static_cast<uint32_t>(client->param()));
+    Serve();
+    ASSERT_EQ(ClientCount(), 0);
+    Foreground = LastForegroundWindow = nullptr;
+    LastForegroundProcess = 0;
+  }
+}
+
+TEST_F(AgentCoreTest, AfterItsOnlyClientsGoodbyeTheProcessInFrontsNextClientHearsTheStateAtOnce) {
+  // A program that closes its only connection and opens a new one (a host
+  // that closes and reopens its only device handle).
   const uint16_t moving = kOpen | StateBallActive;
   State(1, moving, 1);
-  auto first = Client(100), second = Client(100);
+  auto only = Client(100);
   ForegroundOf(100);
-  Post(ClientFocusGained, 0, static_cast<uint32_t>(first->param()));
+  Post(ClientFocusGained, 0, static_cast<uint32_t>(only->param()));
   Serve();
-  ASSERT_NE(FocusedClient, kNoClient);
-  const bool firstFocused = FocusedClient == PoolIndexOf(&AgentClients, Record(*first));
-  TestClientWindow* focused = firstFocused ? first.get() : second.get();
-  TestClientWindow* other = firstFocused ? second.get() : first.get();
-  other->ClearNotices();
-  Post(ClientGoodbye, 0, static_cast<uint32_t>(focused->param()));
-  Serve();
-  EXPECT_THAT(other->notices(), ElementsAre(ReceivedNotice{Notice(1, moving | 6), 1}));
-  EXPECT_EQ(FocusedClient, static_cast<int>(PoolIndexOf(&AgentClients, Record(*other))));
-
-  // The last client's goodbye leaves nobody focused; the process's next
-  // window hears the state at once.
-  Post(ClientGoodbye, 0, static_cast<uint32_t>(other->param()));
+  ASSERT_EQ(only->notices().size(), 1u);
+  Post(ClientGoodbye, 0, static_cast<uint32_t>(only->param()));
   Serve();
   EXPECT_EQ(FocusedClient, kNoClient);
   EXPECT_EQ(ClientCount(), 0);
   auto next = NewClient(100);
   EXPECT_THAT(next->notices(), ElementsAre(ReceivedNotice{Notice(1, ClientRegistered), 1},
                                            ReceivedNotice{Notice(1, moving | 6), 1}));
+  EXPECT_EQ(FocusedClient, IndexOfClient(*next));
 }
 
 // ---- windows and the loop ----
@@ -583,6 +675,40 @@ TEST_F(AgentCoreTest, TheServiceBroadcastIsHeardThroughTheHiddenTopLevelWindow) 
   EXPECT_EQ(Asked.notifies.size(), 2u);
   // Neither window is taken for a client or found as another manager.
   EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, kManagerClass, kManagerTitle), ManagerWindow);
+}
+
+// The window a walk over the client windows stands on is destroyed just after
+// the walk found it, as when that client's process ends at that moment.
+HWND (WINAPI* RealFindWindowExA)(HWND, HWND, LPCSTR, LPCSTR);
+HWND DestroyWhenFound;
+HWND WINAPI FindWindowThenLoseIt(HWND parent, HWND after, LPCSTR windowClass, LPCSTR title) {
+  HWND found = RealFindWindowExA(parent, after, windowClass, title);
+  if (found && found == DestroyWhenFound) DestroyWindow(found);
+  return found;
+}
+
+TEST_F(AgentCoreTest, ManagerStartedReachesEveryClientWhenAWindowGoesDuringTheWalk) {
+  std::vector<std::unique_ptr<TestClientWindow>> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(std::make_unique<TestClientWindow>());
+  // Whichever of them the walk meets first goes.
+  HWND first = FindWindowExA(HWND_MESSAGE, nullptr, kClientClass, kClientTitle);
+  ASSERT_NE(nullptr, first);
+  DestroyWhenFound = first;
+  {
+    ImportHook hook(GetModuleHandleA(nullptr), "user32.dll", "FindWindowExA",
+                    reinterpret_cast<void*>(FindWindowThenLoseIt),
+                    reinterpret_cast<void**>(&RealFindWindowExA));
+    ASSERT_TRUE(hook.installed());
+    BroadcastToClients(ManagerStarted, 0);
+  }
+  DestroyWhenFound = nullptr;
+  Serve();
+  ASSERT_FALSE(IsWindow(first));
+  for (const auto& client : clients) {
+    if (client->window() == first) continue;
+    EXPECT_THAT(client->notices(), ElementsAre(ReceivedNotice{ManagerStarted, 0}))
+        << "a client after the window that went was not told";
+  }
 }
 
 TEST_F(AgentCoreTest, AQuitAheadOfOtherMessagesEndsThePumpWithoutDispatchingThem) {

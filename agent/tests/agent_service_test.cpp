@@ -15,8 +15,10 @@
 #include "agent_install.h"
 #include "client_process.h"
 #include "manager_messages.h"
+#include "motion_stages.h"
 #include "pipe_protocol.h"
 #include "report_bytes.h"
+#include "report_motion.h"
 #include "section_view.h"
 #include "settings_registry.h"
 #include "simulated_service.h"
@@ -55,6 +57,9 @@ std::string AgentToInstall() {
 
 class AgentServiceTest : public SimulatedServiceTest {
  protected:
+  explicit AgentServiceTest(SimulatedDevice device = kDefaultSimulatedDevice)
+      : SimulatedServiceTest(device) {}
+
   static void SetUpTestSuite() {
     agent_ = AgentToInstall();
     printf("agent under test: %s\n", agent_.c_str());
@@ -63,6 +68,7 @@ class AgentServiceTest : public SimulatedServiceTest {
 
   void SetUp() override {
     DeleteSettingsKey();
+    StoreUserSettings();
     SimulatedServiceTest::SetUp();
     if (HasFatalFailure()) return;
     agentPid_ = StartAgent();
@@ -70,6 +76,9 @@ class AgentServiceTest : public SimulatedServiceTest {
     section_ = std::make_unique<SectionView>();
     ASSERT_TRUE(section_->Open());
   }
+
+  // What the user has stored under HKCU before the agent starts: nothing.
+  virtual void StoreUserSettings() {}
 
   void TearDown() override {
     a_.Stop();
@@ -164,8 +173,13 @@ TEST_F(AgentServiceTest, ASettingsRequestReachesTheServiceAndTheUsersHive) {
   ASSERT_TRUE(PostSettings("0x9000 0x8100 0x7F00 0x8800 1"));
   const std::vector<uint16_t> expected = {0x9000, 0x8100, 0x7F00, 0x8800, 1};
   ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == expected; }));
-  StoredSettings s = ReadStoredSettings();
-  ASSERT_TRUE(s.haveFactors && s.haveFlags);
+  // The agent sends each setting on before it stores it: the section can
+  // show it a moment before the hive does.
+  StoredSettings s;
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] {
+    s = ReadStoredSettings();
+    return s.haveFactors && s.haveFlags && s.flags == 1u;
+  }));
   EXPECT_EQ(s.factorsType, static_cast<DWORD>(REG_QWORD));
   EXPECT_EQ(s.flagsType, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(std::vector<uint16_t>(s.factors, s.factors + 4),
@@ -220,6 +234,130 @@ TEST_F(AgentServiceTest, AThousandSettingsRequestsEndWithTheLastValuesInServiceA
   EXPECT_EQ(s.flags, 0u);
   // The agent is still there and serves.
   EXPECT_EQ(RunningAgentProcess(), agentPid_);
+}
+
+// ---- the user's settings on every device the service opens ----
+
+const uint16_t kUserFactors[4] = {0x1357, 0x2468, 0x9ABC, 0xDEF0};
+constexpr uint16_t kUserFlags = 1;
+// Pushes and twists on every axis, so that each gain group and the vertical
+// axis convention show in the outputs.
+const int kProbe[6] = {40, -40, 160, 10, 30, -10};
+// The rest zone of a device with a 16-character serial and none stored.
+constexpr uint8_t kProbeRestZone = 75;
+constexpr SimulatedDevice kOtherDevice = {L"KS00000000000078", 0x200, 0x78};
+
+// The outputs of the probe on a freshly opened device with these settings.
+std::vector<int16_t> ProbeMotion(const uint16_t factors[4], uint16_t flags) {
+  int16_t gains[4];
+  GainsFromSettings(gains, factors);
+  float state[3] = {};
+  int16_t out[6];
+  const std::vector<uint8_t> report = BallReport(kProbe);
+  ProcessBallReport(out, report.data() + 1, state, kProbeRestZone, gains, flags);
+  return std::vector<int16_t>(out, out + 6);
+}
+
+// The user has stored speed settings and the vertical-axis convention 1
+// before the agent starts.
+class UserSettingsTest : public AgentServiceTest {
+ protected:
+  explicit UserSettingsTest(SimulatedDevice device = kDefaultSimulatedDevice)
+      : AgentServiceTest(device) {}
+
+  void StoreUserSettings() override {
+    PutSetting(kLogFactorsValue, REG_QWORD, kUserFactors, sizeof kUserFactors);
+    const DWORD flags = kUserFlags;
+    PutSetting(kFlagsValue, REG_DWORD, &flags, sizeof flags);
+  }
+
+  const std::vector<uint16_t> user_ = {kUserFactors[0], kUserFactors[1], kUserFactors[2],
+                                       kUserFactors[3], kUserFlags};
+
+  // Unplugs the device whose ball interface is ball and waits until the
+  // service has let go of it.
+  void Unplug(int ball) {
+    SimUnplug(ball);
+    SimUnplug(ball + 1);
+    ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return !SimIsOpen(ball) && !SimIsOpen(ball + 1); }))
+        << "the service still holds the unplugged device";
+  }
+
+  // Plugs the device in while the service runs and waits until it is open.
+  void Replug(int ball) {
+    ASSERT_TRUE(HotPlug(ball));
+    ASSERT_TRUE(WaitForDeviceOpen(ball)) << "the plugged device was not opened";
+  }
+
+  // The moment the device is open: record 1 says the user's settings, one
+  // report of the ball comes out scaled and ordered by them, and HKCU still
+  // holds them. The settings are in force before the device's first report
+  // is read, so nothing here waits for them.
+  void ExpectUserSettingsInForce(int ball, const char* step) {
+    SCOPED_TRACE(step);
+    const std::vector<uint16_t> record = SectionSettings();
+    uint16_t header = 0;
+    BallBuffer before = {};
+    ASSERT_TRUE(ReadBallMotion(section_->Record(1), &before, &header));
+    const uint16_t count = MotionReportCount(header);
+    ASSERT_TRUE(SendReport(ball, BallReport(kProbe)));
+    BallBuffer after = {};
+    ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] {
+      return ReadBallMotion(section_->Record(1), &after, &header) &&
+             MotionReportCount(header) != count;
+    })) << "the probe report was not published";
+    const std::vector<int16_t> motion(after.m_Values, after.m_Values + 6);
+    const StoredSettings stored = ReadStoredSettings();
+    printf("%s: record 1 LogFactors %04X %04X %04X %04X Flags %u; motion %d %d %d %d %d %d; "
+           "HKCU LogFactors %04X %04X %04X %04X Flags %u\n",
+           step, record[0], record[1], record[2], record[3], record[4], motion[0], motion[1],
+           motion[2], motion[3], motion[4], motion[5], stored.factors[0], stored.factors[1],
+           stored.factors[2], stored.factors[3], static_cast<unsigned>(stored.flags));
+
+    EXPECT_EQ(record, user_) << "record 1 does not say the user's settings";
+    EXPECT_EQ(motion, ProbeMotion(kUserFactors, kUserFlags))
+        << "the motion is not scaled by the user's settings";
+    EXPECT_TRUE(stored.haveFactors && stored.haveFlags);
+    EXPECT_EQ(std::vector<uint16_t>(stored.factors, stored.factors + 4),
+              std::vector<uint16_t>(kUserFactors, kUserFactors + 4));
+    EXPECT_EQ(stored.flags, kUserFlags);
+  }
+};
+
+TEST_F(UserSettingsTest, TheUsersSettingsStayInForceThroughReplugs) {
+  // The probe tells the user's settings from the defaults in every output.
+  ASSERT_NE(ProbeMotion(kUserFactors, kUserFlags), ProbeMotion(kDefaultSpeedSettings, 0));
+  // The agent sends them at its start to the device already open.
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == user_; }))
+      << "the stored settings were not sent at the agent's start";
+  ExpectUserSettingsInForce(ball_, "device open, agent started");
+
+  Unplug(ball_);
+  Replug(ball_);
+  ExpectUserSettingsInForce(ball_, "the same device plugged in again");
+
+  Unplug(ball_);
+  const int other = SimAddDevice(kOtherDevice.serial, kOtherDevice.firmware, kOtherDevice.instance);
+  ASSERT_GE(other, 0);
+  Replug(other);
+  ExpectUserSettingsInForce(other, "another device plugged in");
+}
+
+// The agent runs before any device is plugged in (a mouse plugged in after
+// logon).
+class UserSettingsLatePlugTest : public UserSettingsTest {
+ protected:
+  UserSettingsLatePlugTest() : UserSettingsTest(kNoSimulatedDevice) {}
+};
+
+TEST_F(UserSettingsLatePlugTest, ADevicePluggedInAfterTheAgentStartedRunsOnTheUsersSettings) {
+  ASSERT_TRUE(WaitUntil(kTimeoutMs, [&] { return SectionSettings() == user_; }))
+      << "the stored settings were not sent at the agent's start";
+  const int ball = SimAddDevice(kDefaultSimulatedDevice.serial, kDefaultSimulatedDevice.firmware,
+                                kDefaultSimulatedDevice.instance);
+  ASSERT_GE(ball, 0);
+  Replug(ball);
+  ExpectUserSettingsInForce(ball, "device plugged in after the agent started");
 }
 
 }  // namespace

@@ -28,9 +28,11 @@ HMODULE OwnModule() {
   return module;
 }
 
-// The ANSI code page of the calling thread's locale, the one CP_THREAD_ACP
-// stands for (a host thread may use another locale than the system's); a
-// locale without an ANSI code page of its own has the system's.
+// The ANSI code page of the calling thread's locale (a host thread may use
+// another locale than the system's); a locale without an ANSI code page of
+// its own has the system's. Not CP_THREAD_ACP: that may stand for another,
+// UTF-8 where the system's code page is UTF-8 (on Windows) or where the
+// thread's locale has none of its own (under Wine).
 UINT ThreadAnsiCodePage() {
   DWORD codePage = 0;
   if (GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
@@ -45,16 +47,18 @@ UINT ThreadAnsiCodePage() {
 // (which names no key) instead of the code page's default character, which
 // would read as the "?" key; best-fit replacements (an accented letter taken
 // for its base letter) are not made either. A UTF-8 code page takes neither
-// flag nor default character.
+// flag nor default character (WideCharToMultiByte refuses them, and the text
+// would come back empty).
 std::string ToAnsi(const wchar_t* text, int length) {
-  const bool utf8 = ThreadAnsiCodePage() == CP_UTF8;
+  const UINT codePage = ThreadAnsiCodePage();
+  const bool utf8 = codePage == CP_UTF8;
   const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
   static const char kNoCharacter[2] = {0, 0};
   const char* defaultChar = utf8 ? nullptr : kNoCharacter;
-  int bytes = WideCharToMultiByte(CP_THREAD_ACP, flags, text, length, nullptr, 0, defaultChar, nullptr);
+  int bytes = WideCharToMultiByte(codePage, flags, text, length, nullptr, 0, defaultChar, nullptr);
   if (bytes <= 0) return std::string();
   std::string narrow(static_cast<size_t>(bytes), '\0');
-  bytes = WideCharToMultiByte(CP_THREAD_ACP, flags, text, length, &narrow[0], bytes, defaultChar,
+  bytes = WideCharToMultiByte(codePage, flags, text, length, &narrow[0], bytes, defaultChar,
                               nullptr);
   if (bytes <= 0) return std::string();
   narrow.resize(static_cast<size_t>(length < 0 ? bytes - 1 : bytes));  // no terminator

@@ -7,11 +7,25 @@
 // handle, client window) and says goodbye to the agent, and a CKestrin built
 // after that connects again, so a client that closes and reopens its only
 // object keeps hearing events and reading motion, the device's current state
-// at once. The window and the hook belong to the thread that connected: when
-// that thread has ended (and the system took both with it) while objects of
-// other threads kept the connection, the next CKestrin connects again on its
-// own thread. One lock guards the connect and close decisions, the list of
-// live states and the notices' hold on a state; motion reads take no lock.
+// at once.
+//
+// The client window and the idle hook belong to the thread that connected,
+// and the system takes both with that thread. So every other thread that
+// builds a CKestrin gets a window of the same class too, a stand-by that
+// stays silent (only the client window speaks for the connection) until the
+// connection is handed to it: when the client window's thread ends, or the
+// window is destroyed under a live connection, the window of the thread that
+// built the newest live object says hello in its place (after a goodbye for
+// the lost one), and that thread sets its own idle hook when it next pumps.
+// Device events then come on that thread. A thread's end is seen in its
+// detach from the library, under the loader lock: nothing there waits for
+// another thread. The loss is noted in a list taken without a lock, and
+// worked off by the detaching thread when the connection's lock is free, or
+// else by the thread that holds the lock, as it lets go.
+//
+// One lock guards the connect and close decisions, the hand-overs, the
+// threads' windows, the list of live states and the notices' hold on a
+// state; motion reads take no lock.
 //
 // A view stays mapped until the process ends: a read on another thread, or a
 // client that took the view's address from the exported globals, may be using
@@ -27,9 +41,11 @@
 #include <stddef.h>
 
 #include <new>
+#include <vector>
 
 #include "allow_message.h"
 #include "manager_messages.h"
+#include "message_windows.h"
 
 namespace Kestrin1 {
 
@@ -59,10 +75,23 @@ CRITICAL_SECTION& LockSection() {
   return section.m_Section;
 }
 
+// How deep the lock's owner holds it; only the owner touches it.
+int g_LockDepth = 0;
+
+void WorkOffLossesIfFree();
+
 class ConnectionLock {
  public:
-  ConnectionLock() { EnterCriticalSection(&LockSection()); }
-  ~ConnectionLock() { LeaveCriticalSection(&LockSection()); }
+  ConnectionLock() {
+    EnterCriticalSection(&LockSection());
+    ++g_LockDepth;
+  }
+  ~ConnectionLock() {
+    const bool outermost = --g_LockDepth == 0;
+    LeaveCriticalSection(&LockSection());
+    // A loss noted while this thread held the lock was left to it.
+    if (outermost) WorkOffLossesIfFree();
+  }
   ConnectionLock(const ConnectionLock&) = delete;
   ConnectionLock& operator=(const ConnectionLock&) = delete;
 };
@@ -73,9 +102,10 @@ class ConnectionLock {
 // retired and freed by the procedure when the notice is done.
 struct StateEntry {
   ConnectionState m_State;  // first: CKestrin::m_pConnection points here
-  StateEntry* m_Next;       // the live list
+  StateEntry* m_Next;       // the live list, newest first
   int m_Uses;               // notices being applied to it
   bool m_Retired;           // its object is gone
+  DWORD m_Thread;           // the thread that built its object
 };
 static_assert(offsetof(StateEntry, m_State) == 0, "a state is its entry");
 
@@ -168,15 +198,6 @@ void OpenSection() {
   c.m_ViewOrphaned = false;
 }
 
-// The thread that made the connection has ended while objects of other
-// threads kept it: the system destroyed that thread's client window and
-// removed its hook with it, so no notice would reach the objects any more.
-// Under the lock.
-bool ConnectionThreadEnded() {
-  HWND window = __atomic_load_n(&g_Connection.m_ClientWindow, __ATOMIC_ACQUIRE);
-  return window && !IsWindow(window);
-}
-
 // Tells the agent the client window is going (or gone): it drops the client
 // and hands its focus on, so that the process's next window hears the
 // device's state at once.
@@ -185,16 +206,261 @@ void SayGoodbye() {
     PostToManager(kestrin::manager::RequestWParam(kestrin::manager::ClientGoodbye));
 }
 
-// Forgets the window and the hook that went with their thread (nothing is
-// left to release) and says goodbye for the window. Under the lock.
-void ForgetEndedThread() {
-  SayGoodbye();
-  __atomic_store_n(&g_Connection.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_RELEASE);
-  __atomic_store_n(&g_Connection.m_IdleHook, static_cast<HHOOK>(nullptr), __ATOMIC_RELEASE);
+// The agent keeps the process a client works for with its window: every
+// hello (a new agent's, a window handed the connection) tells it again.
+void PostAssociation(DWORD processId) {
+  using namespace kestrin::manager;
+  PostToManager(RequestWParam(ClientProcessHigh, static_cast<uint16_t>(processId >> 16)));
+  PostToManager(RequestWParam(ClientProcessLow, static_cast<uint16_t>(processId)));
+}
+
+void SayHello() {
+  PostToManager(kestrin::manager::RequestWParam(kestrin::manager::ClientHello));
+  if (DWORD associated = __atomic_load_n(&g_Connection.m_AssociatedProcess, __ATOMIC_ACQUIRE))
+    PostAssociation(associated);
 }
 
 bool IsOurProcedure(HWND window) {
   return GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(ClientWindowProc);
+}
+
+// Private messages of the library's windows (their class is the library's
+// own): a window no longer in use closes itself; a stand-by that was handed
+// the connection sets the idle hook of its thread.
+constexpr UINT kCloseLibraryWindow = WM_USER + 1;
+constexpr UINT kTakeConnection = WM_USER + 2;
+
+// ---- the threads' windows ----
+
+// A thread that built objects while the connection lived, and its window:
+// the client window on the connection's thread, a stand-by on the others.
+// The entries go when the connection closes, or with their window when it
+// is lost. Under the lock.
+struct ThreadWindow {
+  ThreadWindow* m_Next;
+  DWORD m_Thread;
+  HWND m_Window;  // null once it was lost
+  int m_Objects;  // live objects its thread built
+};
+ThreadWindow* g_ThreadWindows = nullptr;
+
+ThreadWindow* FindThreadWindow(DWORD thread) {
+  for (ThreadWindow* t = g_ThreadWindows; t; t = t->m_Next)
+    if (t->m_Thread == thread) return t;
+  return nullptr;
+}
+
+bool InUse(HWND window) {
+  if (window == g_Connection.m_ClientWindow) return true;
+  for (ThreadWindow* t = g_ThreadWindows; t; t = t->m_Next)
+    if (t->m_Window == window) return true;
+  return false;
+}
+
+// Threads that made a library window are marked in a thread-local slot, so
+// that their detach from the library knows them without a lock.
+DWORD g_LibraryThreadSlot = TLS_OUT_OF_INDEXES;
+
+void MarkLibraryThread() {
+  DWORD slot = __atomic_load_n(&g_LibraryThreadSlot, __ATOMIC_ACQUIRE);
+  if (slot == TLS_OUT_OF_INDEXES) {
+    DWORD mine = TlsAlloc();
+    if (mine == TLS_OUT_OF_INDEXES) return;
+    DWORD none = TLS_OUT_OF_INDEXES;
+    if (__atomic_compare_exchange_n(&g_LibraryThreadSlot, &none, mine, false, __ATOMIC_ACQ_REL,
+                                    __ATOMIC_ACQUIRE)) {
+      slot = mine;
+    } else {
+      TlsFree(mine);
+      slot = none;
+    }
+  }
+  TlsSetValue(slot, reinterpret_cast<void*>(1));
+}
+
+// A message-only window of the client class on this thread, "KestrinMessage"
+// let through its filter.
+HWND CreateLibraryWindow() {
+  ProcessConnection& c = g_Connection;
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = ClientWindowProc;
+  windowClass.hInstance = c.m_Module;
+  windowClass.lpszClassName = kestrin::manager::kClientClass;
+  RegisterClassA(&windowClass);  // fails harmlessly when a connect before registered it
+  HWND window = CreateWindowExA(0, kestrin::manager::kClientClass, kestrin::manager::kClientTitle,
+                                0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.m_Module, nullptr);
+  if (!window) return nullptr;
+  if (!IsOurProcedure(window)) {
+    // The class outlived an earlier load of this library (a window of it
+    // still waited for its thread then): this load's procedure takes over.
+    SetClassLongPtrA(window, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientWindowProc));
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientWindowProc));
+  }
+  kestrin::manager::AllowMessage(window, c.m_MessageId);
+  MarkLibraryThread();
+  return window;
+}
+
+// This thread's entry, with a live window (made when it has none); null
+// when the entry cannot be had.
+ThreadWindow* JoinThreadWindow() {
+  const DWORD self = GetCurrentThreadId();
+  ThreadWindow* t = FindThreadWindow(self);
+  if (t && t->m_Window && IsWindow(t->m_Window)) return t;
+  if (!t) {
+    t = new (std::nothrow) ThreadWindow();
+    if (!t) return nullptr;
+    t->m_Thread = self;
+    t->m_Next = g_ThreadWindows;
+    g_ThreadWindows = t;
+  }
+  t->m_Window = CreateLibraryWindow();
+  return t;
+}
+
+// Closes a window no longer in use: only its own thread can destroy it, the
+// others post it the close.
+void CloseLibraryWindow(HWND window) {
+  if (!window) return;
+  if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId())
+    DestroyWindow(window);
+  else
+    PostMessageA(window, kCloseLibraryWindow, 0, 0);
+}
+
+// Drops the entry (closing its window unless it is the client window).
+void RemoveThreadWindow(ThreadWindow* gone) {
+  for (ThreadWindow** link = &g_ThreadWindows; *link; link = &(*link)->m_Next) {
+    if (*link == gone) {
+      *link = gone->m_Next;
+      break;
+    }
+  }
+  if (gone->m_Window != g_Connection.m_ClientWindow) CloseLibraryWindow(gone->m_Window);
+  delete gone;
+}
+
+// ---- handing the connection on ----
+
+void InstallIdleHook() {
+  ProcessConnection& c = g_Connection;
+  if (!c.m_IdleHook)
+    c.m_IdleHook = SetWindowsHookExA(WH_FOREGROUNDIDLE, ForegroundIdleProc, nullptr,
+                                     GetCurrentThreadId());
+}
+
+// The connection lost its client window: the idle hook goes (any thread of
+// the process may remove it; it fails harmlessly when the hook went with its
+// thread) and the agent hears goodbye for the window.
+void DropClientWindow() {
+  ProcessConnection& c = g_Connection;
+  if (HHOOK hook = __atomic_exchange_n(&c.m_IdleHook, static_cast<HHOOK>(nullptr), __ATOMIC_ACQ_REL))
+    UnhookWindowsHookEx(hook);
+  SayGoodbye();
+  __atomic_store_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_RELEASE);
+  c.m_ConnectionThread = 0;
+}
+
+// The window of t becomes the client window and says hello to the agent as
+// it is now (a missing agent's ManagerStarted reaches it later, being of the
+// client class). The section and the view stay as they are. Its thread sets
+// the idle hook: this one at once, another when it next pumps. Nothing here
+// waits or starts a program: it may run in a thread's detach.
+void Adopt(ThreadWindow* t) {
+  using namespace kestrin::manager;
+  ProcessConnection& c = g_Connection;
+  __atomic_store_n(&c.m_ClientWindow, t->m_Window, __ATOMIC_RELEASE);
+  c.m_ConnectionThread = t->m_Thread;
+  HWND manager = FindWindowExA(HWND_MESSAGE, nullptr, kManagerClass, kManagerTitle);
+  __atomic_store_n(&c.m_ManagerWindow, static_cast<void*>(manager), __ATOMIC_RELEASE);
+  if (manager) SayHello();
+  if (t->m_Thread == GetCurrentThreadId())
+    InstallIdleHook();
+  else
+    PostMessageA(t->m_Window, kTakeConnection, 0, 0);
+}
+
+// The connection goes to the thread of the newest live object that has a
+// live window; none: it stays without a window until the next construction.
+void HandOver() {
+  for (StateEntry* entry = g_LiveStates; entry; entry = entry->m_Next) {
+    ThreadWindow* t = FindThreadWindow(entry->m_Thread);
+    if (t && t->m_Window && IsWindow(t->m_Window)) {
+      Adopt(t);
+      return;
+    }
+  }
+}
+
+// A library window gone or going: every window of an ended thread (thread
+// non-zero), or one destroyed window. Under the lock.
+void LoseWindows(DWORD thread, HWND window) {
+  ProcessConnection& c = g_Connection;
+  const bool connection = c.m_ClientWindow && (thread ? thread == c.m_ConnectionThread
+                                                      : window == c.m_ClientWindow);
+  ThreadWindow* t = g_ThreadWindows;
+  while (t) {
+    ThreadWindow* next = t->m_Next;
+    if (thread ? t->m_Thread == thread : t->m_Window == window) {
+      t->m_Window = nullptr;
+      if (t->m_Objects == 0) RemoveThreadWindow(t);
+    }
+    t = next;
+  }
+  if (connection) {
+    DropClientWindow();
+    HandOver();
+  }
+}
+
+// Losses noted without the lock: pushed by any thread, taken whole by the
+// lock's owner.
+struct WindowLoss {
+  WindowLoss* m_Next;
+  DWORD m_Thread;
+  HWND m_Window;
+};
+WindowLoss* g_Losses = nullptr;
+
+void WorkOffLosses() {
+  WindowLoss* loss = __atomic_exchange_n(&g_Losses, static_cast<WindowLoss*>(nullptr),
+                                         __ATOMIC_SEQ_CST);
+  while (loss) {
+    WindowLoss* next = loss->m_Next;
+    LoseWindows(loss->m_Thread, loss->m_Window);
+    HeapFree(GetProcessHeap(), 0, loss);
+    loss = next;
+  }
+}
+
+// Never waits: a thread's detach calls it under the loader lock, for which
+// the lock's owner may be waiting. The push and the try below, and the
+// owner's release and its look at the list, are each ordered, so either
+// this thread takes the lock or its owner sees the loss as it lets go.
+void WorkOffLossesIfFree() {
+  while (__atomic_load_n(&g_Losses, __ATOMIC_SEQ_CST)) {
+    if (!TryEnterCriticalSection(&LockSection())) return;
+    if (g_LockDepth > 0) {  // held further out on this thread: done when it lets go
+      LeaveCriticalSection(&LockSection());
+      return;
+    }
+    ++g_LockDepth;
+    WorkOffLosses();
+    --g_LockDepth;
+    LeaveCriticalSection(&LockSection());
+  }
+}
+
+void NoteLoss(DWORD thread, HWND window) {
+  WindowLoss* loss = static_cast<WindowLoss*>(HeapAlloc(GetProcessHeap(), 0, sizeof(WindowLoss)));
+  if (!loss) return;  // the next construction still finds the client window gone
+  loss->m_Thread = thread;
+  loss->m_Window = window;
+  loss->m_Next = __atomic_load_n(&g_Losses, __ATOMIC_RELAXED);
+  while (!__atomic_compare_exchange_n(&g_Losses, &loss->m_Next, loss, true, __ATOMIC_SEQ_CST,
+                                      __ATOMIC_RELAXED)) {
+  }
+  WorkOffLossesIfFree();
 }
 
 }  // namespace
@@ -224,25 +490,13 @@ void Connect() {
   ProcessConnection& c = g_Connection;
   if (!c.m_Module) c.m_Module = GetModuleHandleA(nullptr);
   c.m_MessageId = RegisterWindowMessageA(kMessageName);
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = ClientWindowProc;
-  windowClass.hInstance = c.m_Module;
-  windowClass.lpszClassName = kClientClass;
-  RegisterClassA(&windowClass);  // fails harmlessly when a connect before registered it
-  HWND window = CreateWindowExA(0, kClientClass, kClientTitle, 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                nullptr, c.m_Module, nullptr);
-  if (window && !IsOurProcedure(window)) {
-    // The class outlived an earlier load of this library (a window of it
-    // still waited for its thread then): this load's procedure takes over.
-    SetClassLongPtrA(window, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientWindowProc));
-    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClientWindowProc));
-  }
-  __atomic_store_n(&c.m_ClientWindow, window, __ATOMIC_RELEASE);
-  AllowMessage(c.m_ClientWindow, c.m_MessageId);
+  // This thread's window becomes the client window (the lock is held: no
+  // other thread has one while nothing is connected).
+  ThreadWindow* here = JoinThreadWindow();
+  __atomic_store_n(&c.m_ClientWindow, here ? here->m_Window : nullptr, __ATOMIC_RELEASE);
+  c.m_ConnectionThread = here && here->m_Window ? here->m_Thread : 0;
   Reconnect();
-  if (!c.m_IdleHook)
-    c.m_IdleHook = SetWindowsHookExA(WH_FOREGROUNDIDLE, ForegroundIdleProc, nullptr,
-                                     GetCurrentThreadId());
+  if (c.m_ClientWindow) InstallIdleHook();
 }
 
 void Reconnect() {
@@ -255,7 +509,7 @@ void Reconnect() {
     StartAgent();  // its ManagerStarted brings us back here
     return;
   }
-  PostToManager(RequestWParam(ClientHello));
+  SayHello();
   OpenSection();
 }
 
@@ -268,19 +522,30 @@ void CloseConnection() {
     c.m_ViewOrphaned = true;  // the view alone no longer holds its section's name
   }
   SayGoodbye();
+  // The threads' entries go, and their stand-bys with them; the client
+  // window goes below.
+  while (g_ThreadWindows) RemoveThreadWindow(g_ThreadWindows);
+  c.m_ConnectionThread = 0;
   if (HWND window = __atomic_exchange_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_ACQ_REL)) {
     if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
       DestroyWindow(window);
       // The class names this module's window procedure: a module unloaded
-      // and loaded again at another address must not find it registered.
+      // and loaded again at another address must not find it registered
+      // (it stays while another thread's window still waits for its close).
       UnregisterClassA(kestrin::manager::kClientClass, c.m_Module);
     } else {
       // Only the thread that made a window can destroy it: that thread does
       // when it next pumps its messages.
-      PostMessageA(window, WM_CLOSE, 0, 0);
+      PostMessageA(window, kCloseLibraryWindow, 0, 0);
     }
   }
   c.m_Connected = false;
+}
+
+void OnThreadDetach() {
+  const DWORD slot = __atomic_load_n(&g_LibraryThreadSlot, __ATOMIC_ACQUIRE);
+  if (slot == TLS_OUT_OF_INDEXES || !TlsGetValue(slot)) return;  // it never made a library window
+  NoteLoss(GetCurrentThreadId(), nullptr);
 }
 
 void ReleaseAtUnload() {
@@ -289,30 +554,39 @@ void ReleaseAtUnload() {
   if (HHOOK hook = __atomic_exchange_n(&c.m_IdleHook, static_cast<HHOOK>(nullptr), __ATOMIC_ACQ_REL))
     UnhookWindowsHookEx(hook);
   __atomic_store_n(&c.m_ClientWindow, static_cast<HWND>(nullptr), __ATOMIC_RELEASE);
+  c.m_ConnectionThread = 0;
   c.m_Connected = false;
-  // Every client window of this process that runs this module's procedure:
-  // the connection's own, and those whose close was posted to a thread that
-  // has not pumped it yet.
-  HWND windows[64];
-  int count = 0;
-  HWND window = nullptr;
-  while (count < 64 &&
-         (window = FindWindowExA(HWND_MESSAGE, window, kestrin::manager::kClientClass,
-                                 kestrin::manager::kClientTitle))) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && IsOurProcedure(window)) windows[count++] = window;
+  // Nothing is handed on any more: the losses and the threads' entries go
+  // (their windows with the rest below), and so does the threads' mark.
+  WindowLoss* loss = __atomic_exchange_n(&g_Losses, static_cast<WindowLoss*>(nullptr),
+                                         __ATOMIC_SEQ_CST);
+  while (loss) {
+    WindowLoss* next = loss->m_Next;
+    HeapFree(GetProcessHeap(), 0, loss);
+    loss = next;
   }
+  while (ThreadWindow* t = g_ThreadWindows) {
+    g_ThreadWindows = t->m_Next;
+    delete t;
+  }
+  const DWORD slot = __atomic_exchange_n(&g_LibraryThreadSlot, static_cast<DWORD>(TLS_OUT_OF_INDEXES),
+                                         __ATOMIC_ACQ_REL);
+  if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
+  // Every client window of this process that runs this module's procedure:
+  // the connection's own, the other threads' stand-bys, and those whose
+  // close was posted to a thread that has not pumped it yet.
+  // Gathered first: destroying them changes what the search walks.
   HWND left = nullptr;
-  for (int i = 0; i < count; ++i) {
-    if (GetWindowThreadProcessId(windows[i], nullptr) == GetCurrentThreadId()) {
-      DestroyWindow(windows[i]);
+  for (HWND ours : kestrin::manager::ClientWindowsOf(GetCurrentProcessId())) {
+    if (!IsOurProcedure(ours)) continue;
+    if (GetWindowThreadProcessId(ours, nullptr) == GetCurrentThreadId()) {
+      DestroyWindow(ours);
     } else {
       // Another thread's window: it closes when that thread pumps, with the
       // system's procedure, since this one is about to be unmapped.
-      SetWindowLongPtrA(windows[i], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
-      PostMessageA(windows[i], WM_CLOSE, 0, 0);
-      left = windows[i];
+      SetWindowLongPtrA(ours, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
+      PostMessageA(ours, WM_CLOSE, 0, 0);
+      left = ours;
     }
   }
   // The class names this module's procedure: unregistered when no window of
@@ -349,7 +623,31 @@ LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       if (wParam == 0) CallBack(EventWakeup, static_cast<long>(lParam));  // the idle wakeup
       return 0;
     case WM_CREATE:
+      return 0;
+    case WM_CLOSE:
+      // Any program of the session can find a library window by its name
+      // and post it WM_CLOSE: only the library closes its windows.
+      return 0;
+    case kCloseLibraryWindow: {
+      bool inUse;
+      {
+        ConnectionLock hold;
+        inUse = InUse(window);
+      }
+      if (!inUse) DestroyWindow(window);
+      return 0;
+    }
+    case kTakeConnection: {
+      ConnectionLock hold;
+      if (window == g_Connection.m_ClientWindow) InstallIdleHook();
+      return 0;
+    }
     case WM_DESTROY:
+      // Destroyed under a live connection (the library lets go of a window
+      // before it destroys it): the connection is handed on. This may come
+      // while the thread ends, under the loader lock: no waiting.
+      if (window == __atomic_load_n(&g_Connection.m_ClientWindow, __ATOMIC_ACQUIRE))
+        NoteLoss(0, window);
       return 0;
     default:
       return DefWindowProcA(window, message, wParam, lParam);
@@ -370,22 +668,32 @@ CKestrin::CKestrin(unsigned short, EAccessMode) : m_Motion(), m_Scroll(), m_pCon
   ResetConnectionState(&entry->m_State);
   entry->m_Uses = 0;
   entry->m_Retired = false;
+  entry->m_Thread = GetCurrentThreadId();
   {
     // Never joins a connection that another thread is closing: the close
     // runs under the same lock.
     ConnectionLock hold;
-    if (!g_Connection.m_Connected) {
+    ProcessConnection& c = g_Connection;
+    if (!c.m_Connected) {
       Connect();
-      g_Connection.m_Connected = true;
-    } else if (ConnectionThreadEnded()) {
-      ForgetEndedThread();
-      Connect();  // on this thread; the section handle and the view stay
+      c.m_Connected = true;
     }
-    ++g_Connection.m_Objects;
+    // This thread's window: the client window, or a stand-by that can take
+    // the connection over should the client window's thread end.
+    if (ThreadWindow* here = JoinThreadWindow()) ++here->m_Objects;
+    ++c.m_Objects;
     PrimeReadState(&entry->m_State, MotionRecord());
     entry->m_Next = g_LiveStates;
     g_LiveStates = entry;
-    __atomic_store_n(&g_Connection.m_CurrentState, &entry->m_State, __ATOMIC_RELEASE);
+    __atomic_store_n(&c.m_CurrentState, &entry->m_State, __ATOMIC_RELEASE);
+    // The client window went unseen (its thread was ended without a detach,
+    // say), or was lost with no live window to take over: this thread's
+    // window, the newest object's, takes the connection (the section handle
+    // and the view stay).
+    if (c.m_ClientWindow && !IsWindow(c.m_ClientWindow))
+      LoseWindows(0, c.m_ClientWindow);
+    else if (!c.m_ClientWindow)
+      HandOver();
   }
   m_pConnection = &entry->m_State;
 }
@@ -405,6 +713,11 @@ CKestrin::~CKestrin() {
     Unlink(entry);
     entry->m_Retired = true;
     free = entry->m_Uses == 0;
+    // A thread's window stays while the connection lives (a thread that
+    // builds and destroys objects in turn makes one window), unless it was
+    // lost.
+    ThreadWindow* t = FindThreadWindow(entry->m_Thread);
+    if (t && --t->m_Objects == 0 && !t->m_Window) RemoveThreadWindow(t);
     if (--g_Connection.m_Objects == 0) CloseConnection();
   }
   m_pConnection = nullptr;
@@ -424,8 +737,9 @@ int CKestrin::Register(KestrinCallback callback, unsigned long processId) {
   KestrinCallback stored = callback ? callback : NullCallback;
   __atomic_store_n(&AJLSKDFHEIEMUWPMXURSKDFNB.m_Callback, stored, __ATOMIC_RELEASE);
   if (processId != GetCurrentProcessId()) {
-    PostToManager(RequestWParam(ClientProcessHigh, static_cast<uint16_t>(processId >> 16)));
-    PostToManager(RequestWParam(ClientProcessLow, static_cast<uint16_t>(processId)));
+    __atomic_store_n(&g_Connection.m_AssociatedProcess, static_cast<DWORD>(processId),
+                     __ATOMIC_RELEASE);
+    PostAssociation(static_cast<DWORD>(processId));
   }
   return 1;
 }

@@ -13,7 +13,7 @@ namespace Kestrin1 {
 
 struct ProcessConnection {
   HWND m_ClientWindow;    // "KestrinClient1", message-only; null when none
-  HHOOK m_IdleHook;       // WH_FOREGROUNDIDLE of the connecting thread
+  HHOOK m_IdleHook;       // WH_FOREGROUNDIDLE of the client window's thread
   void* m_ManagerWindow;  // "KestrinManager" (an HWND) as last looked up
   unsigned int m_MessageId;  // "KestrinMessage"
   HANDLE m_Mapping;       // section handle from the last successful open
@@ -25,6 +25,8 @@ struct ProcessConnection {
   LONG m_Objects;         // live CKestrin objects; the last one closes (under the lock)
   HINSTANCE m_Module;
   bool m_ViewOrphaned;    // every handle to the view's section was closed (under the lock)
+  DWORD m_ConnectionThread;  // the client window's thread; 0 when there is no window (under the lock)
+  DWORD m_AssociatedProcess;  // the other process Register named last; 0 when none
 };
 
 extern ProcessConnection g_Connection;
@@ -48,6 +50,9 @@ uint16_t SystemTic();
 void Connect();
 void Reconnect();
 void CloseConnection();
+// A thread is ending: when it made a library window, the connection is
+// handed on (without waiting: the loader lock is held).
+void OnThreadDetach();
 // The library is being unloaded while the process goes on: the hook goes,
 // this thread's client windows are destroyed and other threads' are handed
 // the system's window procedure (they close when their thread pumps), and

@@ -18,8 +18,14 @@
 
 namespace Kestrin1 {
 
-// The client callback: (event, param), called on the thread that built the
-// process's first CKestrin; the result is ignored.
+// The client callback: (event, param); the result is ignored. It is called
+// on the connection's thread, from that thread's message pump: the thread
+// that built the process's first CKestrin. When that thread ends (or the
+// library's window on it is destroyed) while objects built on other threads
+// live on, the connection passes to the thread that built the newest of
+// those, and the callback comes there from then on (a thread hears events
+// only while it pumps its messages). A connection closed by its last object
+// is made again by the next CKestrin, on that one's thread.
 typedef long(KESTRIN1_CALLBACK* KestrinCallback)(unsigned int event, long param);
 
 // The events passed to the callback. EventButtonsChanged carries the new
@@ -71,7 +77,8 @@ class KESTRIN1_API CKestrin {
   static int UnRegister(unsigned long processId);
   // Tells the agent that this process gained (non-zero) or lost the focus.
   static void FocusChanged(int gained);
-  // One EventWakeup the next time the connection thread goes idle.
+  // One EventWakeup the next time the connection's thread (see
+  // KestrinCallback) goes idle.
   static void RequestWakeup();
   // The device enumeration: one device, id 1.
   static unsigned short GetKestrinCount();

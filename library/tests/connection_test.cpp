@@ -22,8 +22,10 @@
 #include "dbwin_monitor.h"
 #include "section.h"
 #include "manager_messages.h"
+#include "message_windows.h"
 #include "process_runner.h"
 #include "pump.h"
+#include "stand_in_manager.h"
 
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
@@ -32,36 +34,8 @@ namespace km = kestrin::manager;
 
 namespace {
 
-// The requests the stand-in manager window received: (wParam, lParam).
-std::vector<std::pair<uint32_t, LPARAM>> g_Requests;
-
-LRESULT CALLBACK StandInManagerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (g_Connection.m_MessageId && km::IsMessage(message, g_Connection.m_MessageId)) {
-    g_Requests.emplace_back(static_cast<uint32_t>(wParam), lParam);
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// A message-only "KestrinManager" window of this process, found by the
-// library as it finds the agent's.
-class StandInManager {
- public:
-  StandInManager() {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = StandInManagerProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = km::kManagerClass;
-    RegisterClassA(&windowClass);
-    window_ = CreateWindowExA(0, km::kManagerClass, km::kManagerTitle, 0, 0, 0, 0, 0,
-                              HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
-  }
-  ~StandInManager() { DestroyWindow(window_); }
-  HWND window() const { return window_; }
-
- private:
-  HWND window_;
-};
+// The requests the stand-in manager windows received: (wParam, lParam).
+std::vector<StandInManager::Request>& g_Requests = StandInManager::Requests();
 
 std::vector<std::pair<unsigned, long>> g_Events;
 long KESTRIN1_CALLBACK RecordEvent(unsigned int event, long param) {
@@ -124,11 +98,7 @@ ABallMotion HearAndRead(CKestrin* kestrin, TestSection* section, int16_t value) 
 }
 
 int CountClientWindows() {
-  int count = 0;
-  HWND window = nullptr;
-  while ((window = FindWindowExA(HWND_MESSAGE, window, km::kClientClass, km::kClientTitle)))
-    ++count;
-  return count;
+  return static_cast<int>(km::ClientWindowsOf(GetCurrentProcessId()).size());
 }
 
 // The stand-in agents this process started that still run (the library keeps
@@ -590,6 +560,63 @@ TEST(Kestrin1Lifetime, TheLastObjectDestroyedOnAnotherThread) {
   CloseHandle(destroyed);
 }
 
+TEST(Kestrin1Lifetime, AClientWindowDestroyedWhileItsThreadLivesHandsTheConnectionOn) {
+  // A host tearing down its thread's windows destroys the client window too,
+  // and the thread lives on. Its idle hook goes with the window (no hook into
+  // the library is left on that thread, which would outlive an unload), the
+  // agent hears goodbye for the window, and the thread of the newest object,
+  // this one, takes the connection over.
+  StandInManager manager;
+  CKestrin::Register(RecordEvent, GetCurrentProcessId());
+  HANDLE built = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE destroy = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE destroyed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE end = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HWND window = nullptr;
+  HHOOK hook = nullptr;
+  std::thread owner([&] {
+    CKestrin* first = new CKestrin();
+    window = g_Connection.m_ClientWindow;
+    hook = g_Connection.m_IdleHook;
+    SetEvent(built);
+    WaitForSingleObject(destroy, 20000);
+    DestroyWindow(window);
+    SetEvent(destroyed);
+    WaitForSingleObject(end, 20000);
+    delete first;
+  });
+  WaitForSingleObject(built, 20000);
+  ASSERT_NE(nullptr, hook);
+  CKestrin* kept = new CKestrin();
+  PumpPending();
+  g_Requests.clear();
+  SetEvent(destroy);
+  WaitForSingleObject(destroyed, 20000);
+  // The owner lives: its hook was removed all the same.
+  EXPECT_FALSE(UnhookWindowsHookEx(hook)) << "the destroyed window's hook is still set";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HOOK_HANDLE), GetLastError());
+
+  PumpPending();
+  HWND here = g_Connection.m_ClientWindow;
+  ASSERT_TRUE(IsWindow(here));
+  EXPECT_EQ(GetCurrentThreadId(), GetWindowThreadProcessId(here, nullptr));
+  EXPECT_NE(nullptr, g_Connection.m_IdleHook);
+  EXPECT_THAT(g_Requests, ElementsAre(std::make_pair(km::RequestWParam(km::ClientGoodbye),
+                                                     reinterpret_cast<LPARAM>(window)),
+                                      std::make_pair(km::RequestWParam(km::ClientHello),
+                                                     reinterpret_cast<LPARAM>(here))));
+  g_Events.clear();
+  PostNotice(km::NoticeWParam(1, 0x0306), 0);
+  EXPECT_THAT(g_Events, ElementsAre(std::make_pair(EventDeviceAttached, 0L),
+                                    std::make_pair(EventDeviceEnabled, 0L)));
+  SetEvent(end);
+  owner.join();
+  delete kept;
+  EXPECT_EQ(0, CountClientWindows());
+  EXPECT_EQ(nullptr, g_Connection.m_IdleHook);
+  for (HANDLE h : {built, destroy, destroyed, end}) CloseHandle(h);
+}
+
 // ---- the view across a service restart, and the read state at a late mapping ----
 
 // Each axis of a read between lo and hi.
@@ -789,7 +816,10 @@ TEST(Kestrin1Threads, ConstructionAndDestructionOnTwoThreadsShareOneConnection) 
   // Two threads build and destroy their objects at the same time; an object
   // never joins a connection that is being closed, and no connection is
   // made twice. Neither thread ends before both are done: a thread that ends
-  // takes its windows and hooks with it (the case below).
+  // takes its windows and hooks with it, which the library hears in its
+  // thread detach (a DLL's: the host tests, Kestrin1HostThreads, end threads
+  // while objects are built) or finds at the next construction (the case
+  // below).
   StandInManager manager;
   std::atomic<int> orphans{0};
   std::atomic<bool> go{false};

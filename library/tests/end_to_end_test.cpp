@@ -14,7 +14,10 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -41,6 +44,51 @@ std::vector<short> Axes(const ABallMotion& m) { return {m.tx, m.ty, m.tz, m.rx, 
 
 bool Seen(unsigned event) {
   return std::find(g_Events.begin(), g_Events.end(), event) != g_Events.end();
+}
+
+// Events with the thread they came on and when (ms on the performance
+// counter), for clients whose objects live on several threads.
+struct Timed {
+  unsigned m_Event;
+  long m_Param;
+  DWORD m_Thread;
+  double m_Ms;
+};
+std::mutex g_TimedLock;
+std::vector<Timed> g_Timed;
+double NowMs() {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+long KESTRIN1_CALLBACK RecordTimed(unsigned int event, long param) {
+  std::lock_guard<std::mutex> hold(g_TimedLock);
+  g_Timed.push_back({event, param, GetCurrentThreadId(), NowMs()});
+  return 0;
+}
+std::vector<Timed> TimedSince(double ms) {
+  std::lock_guard<std::mutex> hold(g_TimedLock);
+  std::vector<Timed> since;
+  for (const Timed& t : g_Timed)
+    if (t.m_Ms >= ms) since.push_back(t);
+  return since;
+}
+bool HeardOn(unsigned event, long param, DWORD thread, double sinceMs) {
+  for (const Timed& t : TimedSince(sinceMs))
+    if (t.m_Event == event && t.m_Param == param && t.m_Thread == thread) return true;
+  return false;
+}
+// "event(param) after ms", one per event heard since sinceMs.
+std::string Describe(const std::vector<Timed>& events, double sinceMs) {
+  std::string text;
+  char one[64];
+  for (const Timed& t : events) {
+    snprintf(one, sizeof one, "%s%u(%ld) after %.1f ms", text.empty() ? "" : ", ", t.m_Event,
+             t.m_Param, t.m_Ms - sinceMs);
+    text += one;
+  }
+  return text;
 }
 
 class Kestrin1EndToEnd : public ClientEndToEndTest {
@@ -226,6 +274,62 @@ TEST_F(Kestrin1EndToEnd, AnObjectKeptThroughAServiceRestartReadsTheNewServicesMo
   if (HasFatalFailure()) return;
   ASSERT_EQ(1, KesGetBallMotion(kestrin_, &motion));
   EXPECT_THAT(Axes(motion), ::testing::ElementsAreArray(out, 6));
+}
+
+TEST_F(Kestrin1EndToEnd, AnObjectKeptAfterTheConnectingThreadEndedHearsTheButtons) {
+  // A host that sets up its plug-ins on a worker thread: the worker builds the
+  // process's first object (which starts the agent) and hears the device;
+  // this thread, with the foreground window and a message loop, builds one
+  // and keeps it; the worker destroys its object and ends. A button pressed
+  // and released is heard on the worker while it lives, and on this thread
+  // once it has ended.
+  InstallThisAgent(KESTRIN_ELF_EXE);
+  if (HasFatalFailure()) return;
+  ASSERT_NE(nullptr, ShowForegroundWindow("Kestrin1EndToEndWindow", "Kestrin1 end to end"));
+  CKestrin::Register(RecordTimed, GetCurrentProcessId());
+  const double start = NowMs();
+  std::atomic<DWORD> workerId{0};
+  std::atomic<bool> end{false};
+  std::thread worker([&] {
+    workerId = GetCurrentThreadId();
+    CKestrin* first = new CKestrin();
+    PumpUntil([&] { return end.load(); }, 60000);
+    delete first;
+  });
+  while (!workerId) Sleep(1);
+  const DWORD here = GetCurrentThreadId();
+  ASSERT_TRUE(PumpUntil([&] { return HeardOn(EventDeviceEnabled, 0, workerId, start); }, 20000))
+      << Describe(TimedSince(start), start);
+  kestrin_ = new CKestrin();
+  // Heard on thread; the figures count from the press, or from origin.
+  auto pressAndRelease = [&](DWORD thread, const char* when, double origin) {
+    const double pressed = NowMs();
+    if (origin == 0) origin = pressed;
+    ASSERT_TRUE(SendReport(ball_ + 1, ScrollReport(0, 0, 1)));
+    ASSERT_TRUE(SendReport(ball_ + 1, ScrollReport(0, 0, 0)));
+    const bool released = PumpUntil([&] {
+      return HeardOn(EventButtonsChanged, 0, thread, pressed);
+    }, 5000);
+    std::vector<Timed> heard = TimedSince(pressed);
+    printf("%s: %zu events: %s\n", when, heard.size(), Describe(heard, origin).c_str());
+    ASSERT_TRUE(released) << when << ": the release was not heard in 5 s";
+    EXPECT_TRUE(HeardOn(EventButtonsChanged, 1, thread, pressed));
+    for (const Timed& t : heard) EXPECT_EQ(thread, t.m_Thread) << "event " << t.m_Event;
+  };
+  pressAndRelease(workerId, "the worker alive, heard on the worker (from the press)", 0);
+  if (HasFatalFailure()) {
+    end = true;
+    worker.join();
+    return;
+  }
+
+  end = true;
+  worker.join();
+  pressAndRelease(here, "the worker ended, heard on this thread (from its end)", NowMs());
+  if (HasFatalFailure()) return;
+  // The kept object, the newest, has followed the device's state all along:
+  // it reads the device's motion too.
+  ReadSinglePushes();
 }
 
 TEST_F(Kestrin1EndToEnd, TheOtherArchitecturesAgentServesThisClient) {

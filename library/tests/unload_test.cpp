@@ -14,6 +14,7 @@
 
 #include "Kestrin1.h"
 #include "manager_messages.h"
+#include "message_windows.h"
 #include "pump.h"
 
 using namespace Kestrin1;
@@ -48,16 +49,7 @@ struct Library {
 };
 
 // This process's client windows ("KestrinClient1").
-std::vector<HWND> ClientWindows() {
-  std::vector<HWND> windows;
-  HWND window = nullptr;
-  while ((window = FindWindowExA(HWND_MESSAGE, window, km::kClientClass, km::kClientTitle))) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) windows.push_back(window);
-  }
-  return windows;
-}
+std::vector<HWND> ClientWindows() { return km::ClientWindowsOf(GetCurrentProcessId()); }
 
 std::vector<unsigned> g_Events;
 long KESTRIN1_CALLBACK RecordEvent(unsigned int event, long) {

@@ -90,6 +90,8 @@ TEST(LanguageTableTest, IdentifiersAreUniqueAndAbbreviationsThreeLetters) {
 
 TEST(LanguageTableTest, CandidateLibrariesInTheOrderTheyAreTried) {
   const std::u16string program = u"C:\\Program Files\\Pellmor Vastine\\KestrinProperties.exe";
+  const std::u16string beside = u"C:\\Program Files\\Pellmor Vastine\\KestrinProperties";
+  const std::u16string current = u".\\KestrinProperties";
   struct Case {
     const char* name;
     std::u16string path;
@@ -97,17 +99,21 @@ TEST(LanguageTableTest, CandidateLibrariesInTheOrderTheyAreTried) {
     std::vector<std::u16string> expected;
   };
   const Case cases[] = {
-      {"Swiss German: its own, then German", program, 0x0807,
-       {u".\\KestrinPropertiesLOC.dll", u".\\KestrinPropertiesDES.dll",
-        u".\\KestrinPropertiesDEU.dll"}},
+      {"Swiss German: its own, then German; each beside the program, then here", program, 0x0807,
+       {beside + u"LOC.dll", current + u"LOC.dll", beside + u"DES.dll", current + u"DES.dll",
+        beside + u"DEU.dll", current + u"DEU.dll"}},
       {"a base language is tried once", program, 0x0407,
-       {u".\\KestrinPropertiesLOC.dll", u".\\KestrinPropertiesDEU.dll"}},
+       {beside + u"LOC.dll", current + u"LOC.dll", beside + u"DEU.dll", current + u"DEU.dll"}},
       {"a language without a row: the LOC library alone", program, 0x0492,
-       {u".\\KestrinPropertiesLOC.dll"}},
+       {beside + u"LOC.dll", current + u"LOC.dll"}},
       {"the base name ends at the last dot", u"C:\\x\\Kestrin.Props.v2.exe", 0x0409,
-       {u".\\Kestrin.Props.v2LOC.dll", u".\\Kestrin.Props.v2ENU.dll"}},
+       {u"C:\\x\\Kestrin.Props.v2LOC.dll", u".\\Kestrin.Props.v2LOC.dll",
+        u"C:\\x\\Kestrin.Props.v2ENU.dll", u".\\Kestrin.Props.v2ENU.dll"}},
       {"a dot in a folder name only", u"C:\\a.b\\KestrinProperties", 0x0411,
-       {u".\\KestrinPropertiesLOC.dll", u".\\KestrinPropertiesJPN.dll"}},
+       {u"C:\\a.b\\KestrinPropertiesLOC.dll", u".\\KestrinPropertiesLOC.dll",
+        u"C:\\a.b\\KestrinPropertiesJPN.dll", u".\\KestrinPropertiesJPN.dll"}},
+      {"a name without a folder: the current directory only", u"KestrinProperties.exe", 0x0407,
+       {u".\\KestrinPropertiesLOC.dll", u".\\KestrinPropertiesDEU.dll"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

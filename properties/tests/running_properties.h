@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "manager_messages.h"
+#include "message_windows.h"
 #include "motion_section.h"
 #include "process_runner.h"
 #include "pump.h"
@@ -233,13 +234,8 @@ class RunningProperties {
   }
   // The library's client window in the program.
   HWND ClientWindow() const {
-    HWND window = nullptr;
-    while ((window = FindWindowExA(HWND_MESSAGE, window, km::kClientClass, km::kClientTitle))) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(window, &owner);
-      if (owner == process_.dwProcessId) return window;
-    }
-    return nullptr;
+    const std::vector<HWND> windows = km::ClientWindowsOf(process_.dwProcessId);
+    return windows.empty() ? nullptr : windows.front();
   }
 
   // Text of a list-view cell, read through memory of the program's process.
@@ -300,6 +296,18 @@ inline void Click(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM
 // A key pressed on a trackbar (it moves the thumb and tells the dialog).
 inline void Key(HWND dialog, int id, WPARAM key) {
   PostMessageW(GetDlgItem(dialog, id), WM_KEYDOWN, key, 1);
+}
+
+// The dialog's caption and its Cancel and Defaults buttons say what the
+// German library says.
+inline void ExpectGermanDialog(HWND dialog) {
+  wchar_t text[64] = {};
+  GetWindowTextW(dialog, text, 64);
+  EXPECT_EQ(std::wstring(L"Eigenschaften der Kestrin 3D-Maus"), text);
+  GetDlgItemTextW(dialog, IDCANCEL, text, 64);
+  EXPECT_EQ(std::wstring(L"&Abbrechen"), text);
+  GetDlgItemTextW(dialog, IDC_DEFAULTS, text, 64);
+  EXPECT_EQ(std::wstring(L"&Standard"), text);
 }
 
 inline Request Low(uint16_t pan, uint16_t zoom) {

@@ -502,6 +502,80 @@ TEST_F(DeviceTest, RemovingTheCurrentDeviceMakesTheOtherCurrent) {
   EXPECT_EQ(1, Record(other).m_BallHeader & kHeaderCountMask);
 }
 
+// ---- the settings a new slot starts with ----
+
+const uint16_t kUserSettings[4] = {0x1357, 0x2468, 0x9ABC, 0xDEF0};
+
+// The settings in force in a slot, and what its record says of them.
+void ExpectSlotSettings(uint16_t slot, const uint16_t settings[4], uint16_t flags) {
+  ASSERT_TRUE(SlotInUse(slot));
+  int16_t gains[4];
+  GainsFromSettings(gains, settings);
+  EXPECT_EQ(0, memcmp(gains, SlotAt(slot)->m_Gains, sizeof gains));
+  EXPECT_EQ(flags, SlotAt(slot)->m_AxisConvention);
+  const DeviceMotionRecord& record = Stubs.m_Records[slot + 1];
+  EXPECT_EQ(0, memcmp(settings, record.m_LogFactors, sizeof record.m_LogFactors));
+  EXPECT_EQ(flags, record.m_Flags);
+}
+
+// Both interfaces arrive as the control handler hands them over.
+void HotPlug(int ball) {
+  for (int i : {ball, ball + 1}) {
+    auto record = ArrivalRecord(SimPathOf(i), true);
+    OnDeviceArrival(DBT_DEVICEARRIVAL, record.data());
+  }
+  ProcessArrivalQueue();
+}
+
+TEST_F(DeviceTest, ADeviceComingIntoTheFirstSlotTakesTheSettingsLastSetForIt) {
+  // Set as the pipe sets them, before any device is there.
+  SetGains(0, kUserSettings);
+  SetAxisConvention(0, 1);
+  int a = Plug(L"KS00000000000001", 0x200, 1);
+  EnumerateDevices();
+  {
+    SCOPED_TRACE("found at start");
+    ExpectSlotSettings(0, kUserSettings, 1);
+  }
+  int b = SimAddDevice(L"KS00000000000002", 0x200, 2);
+  ASSERT_GE(b, 0);
+  const struct {
+    const char* what;
+    int device;
+  } replugs[] = {{"the same device plugged in again", a}, {"another device plugged in", b}};
+  int plugged = a;
+  for (const auto& r : replugs) {
+    SCOPED_TRACE(r.what);
+    SimUnplug(plugged);
+    SimUnplug(plugged + 1);
+    Complete(0);
+    ASSERT_FALSE(SlotInUse(0));
+    ASSERT_TRUE(SimPlug(r.device, 0) && SimPlug(r.device + 1, 0));
+    HotPlug(r.device);
+    ExpectSlotSettings(0, kUserSettings, 1);
+    plugged = r.device;
+  }
+
+  // A second device beside it runs on the defaults, and its record says so
+  // whatever it said before: the settings address the first slot only.
+  Stubs.m_Records[2].m_Flags = 1;
+  HotPlug(Plug(L"KS00000000000003", 0x200, 3));
+  ExpectSlotSettings(1, kDefaultSpeedSettings, 0);
+  ExpectSlotSettings(0, kUserSettings, 1);
+}
+
+TEST_F(DeviceTest, AStartAppliesTheDefaultsAndRecordOneSaysBothWords) {
+  // What the previous service applied, still in a section its readers kept.
+  SetGains(0, kUserSettings);
+  SetAxisConvention(0, 1);
+  CloseAllDevices();
+  InitDevices();
+  EXPECT_EQ(0, memcmp(kDefaultSpeedSettings, Record(0).m_LogFactors, sizeof Record(0).m_LogFactors));
+  EXPECT_EQ(0, Record(0).m_Flags);
+  OpenOne();
+  ExpectSlotSettings(0, kDefaultSpeedSettings, 0);
+}
+
 TEST_F(DeviceTest, SlotsBeyondTheSectionAreRefused) {
   DebugMonitor monitor;
   ASSERT_TRUE(monitor.Start());

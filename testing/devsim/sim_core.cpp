@@ -10,6 +10,11 @@ namespace {
 
 constexpr DWORD kPipeBufferBytes = 64 * 1024;
 constexpr uint32_t kMaxSerialChars = 63;
+// How long a close waits for the end's outstanding connect or read to report
+// that it ended (at once, normally; an operation of a worker that has ended
+// may never report).
+constexpr DWORD kCloseWaitMs = 5000;
+constexpr ULONG_PTR kStatusPending = 0x103;  // STATUS_PENDING in OVERLAPPED::Internal
 
 struct PipeEnd {
   HANDLE m_Pipe = INVALID_HANDLE_VALUE;
@@ -53,9 +58,22 @@ HANDLE NewServerPipe(const char* name, DWORD openMode) {
                           kPipeBufferBytes, kPipeBufferBytes, 0, nullptr);
 }
 
+// The worker's connect or read on an end writes its result into the end's
+// OVERLAPPED when it ends, however late, and the record serves the next pipe
+// of its interface (unplugged, then plugged again): a result of the old pipe
+// landing there would pass for the new pipe's connect, and the worker would
+// disconnect the client that has just opened it. So the operation is over
+// before the record is cleared. Called without Lock, once the worker leaves
+// the end alone (its interface unplugged, or the worker stopped): the worker
+// may have to run for its operation to end, and it takes Lock.
 void ClosePipeEnd(PipeEnd* end) {
   if (end->m_Pipe != INVALID_HANDLE_VALUE) {
-    CancelIo(end->m_Pipe);  // the worker's own connect or read; ignored when none
+    if (end->m_Pending) {
+      // CancelIo would cancel only this thread's own operations.
+      CancelIoEx(end->m_Pipe, &end->m_Overlapped);  // fails when it has ended already
+      if (end->m_Overlapped.Internal == kStatusPending)
+        WaitForSingleObject(end->m_Overlapped.hEvent, kCloseWaitMs);
+    }
     CloseHandle(end->m_Pipe);
   }
   if (end->m_Overlapped.hEvent) CloseHandle(end->m_Overlapped.hEvent);
@@ -260,6 +278,7 @@ DWORD WINAPI WorkerMain(void*) {
   while (!WorkerStop) {
     HANDLE handles[kSimMaxInterfaces + 3];
     PipeEnd* ends[kSimMaxInterfaces + 3];
+    const Interface* owners[kSimMaxInterfaces + 3] = {};  // null: not an interface's
     DWORD count = 0;
     handles[count] = WorkerWake;
     ends[count++] = nullptr;
@@ -275,6 +294,7 @@ DWORD WINAPI WorkerMain(void*) {
     for (Interface& i : Interfaces) {
       if (i.m_Used && i.m_Plugged && i.m_Data.m_Overlapped.hEvent) {
         handles[count] = i.m_Data.m_Overlapped.hEvent;
+        owners[count] = &i;
         ends[count++] = &i.m_Data;
       }
     }
@@ -282,11 +302,13 @@ DWORD WINAPI WorkerMain(void*) {
     DWORD result = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
     if (result == WAIT_OBJECT_0 || result >= WAIT_OBJECT_0 + count) continue;
     PipeEnd* end = ends[result - WAIT_OBJECT_0];
+    const Interface* owner = owners[result - WAIT_OBJECT_0];
     if (end == &Control) {
       ServeControl();
     } else {
       EnterCriticalSection(&Lock);
-      FollowConnection(end);
+      // An unplugged interface's pipe is being closed by SimUnplug.
+      if (!owner || owner->m_Plugged) FollowConnection(end);
       LeaveCriticalSection(&Lock);
     }
   }
@@ -411,13 +433,12 @@ int SimPlug(int index, int notify) {
 
 void SimUnplug(int index) {
   if (index < 0 || index >= kSimMaxInterfaces) return;
-  EnterCriticalSection(&Lock);
   Interface& i = Interfaces[index];
-  if (i.m_Plugged) {
-    ClosePipeEnd(&i.m_Data);
-    i.m_Plugged = 0;
-  }
+  EnterCriticalSection(&Lock);
+  const int plugged = i.m_Plugged;
+  i.m_Plugged = 0;  // from here on the worker leaves the pipe alone
   LeaveCriticalSection(&Lock);
+  if (plugged) ClosePipeEnd(&i.m_Data);
   WakeWorker();
 }
 

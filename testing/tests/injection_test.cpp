@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "import_hook.h"
 #include "injection.h"
 #include "process_runner.h"
 
@@ -24,9 +25,11 @@ class Target {
   explicit Target(const std::string& arguments) {
     process_ = StartProgram(Child(arguments), &pid_);
     const std::string title = "KestrinToolsChild " + std::to_string(pid_);
-    for (int i = 0; process_ && !window_ && i < 200; ++i) {
+    // A child that is the first program of its architecture in this Wine
+    // session can take seconds to start: 20 s only guards against a hang.
+    for (int i = 0; process_ && !window_ && i < 800; ++i) {
       window_ = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, title.c_str());
-      if (!window_) Sleep(25);
+      if (!window_ && WaitForSingleObject(process_, 25) != WAIT_TIMEOUT) break;  // it ended
     }
     notes_ = WinePath(KESTRIN_INJECTION_PROBE_DLL) + "." + std::to_string(pid_) + ".txt";
     DeleteFileA(notes_.c_str());  // absent is fine
@@ -92,6 +95,39 @@ TEST(InjectIntoWindowThreadTest, AProgramBusyAllocatingTakesItEveryTime) {
     ASSERT_TRUE(InjectIntoWindowThread(target.window(), ProbeDll(), 10000, &error)) << error;
     EXPECT_TRUE(target.Answers());
   }
+}
+
+// A target that takes a message the moment the hook is set loads the DLL and
+// reports before the injector's next step. SetWindowsHookExW, as this
+// program's injector calls it, returns here only once the target has done so.
+using SetWindowsHookExWFn = HHOOK(WINAPI*)(int, HOOKPROC, HINSTANCE, DWORD);
+SetWindowsHookExWFn g_RealSetWindowsHookExW;
+HWND g_QuickTarget;
+
+HHOOK WINAPI QuickTargetSetWindowsHookExW(int id, HOOKPROC proc, HINSTANCE module, DWORD thread) {
+  HHOOK hook = g_RealSetWindowsHookExW(id, proc, module, thread);
+  DWORD processId = 0;
+  if (!hook || !GetWindowThreadProcessId(g_QuickTarget, &processId)) return hook;
+  HANDLE loaded =
+      OpenEventW(SYNCHRONIZE, FALSE, InjectionLoadedEventName(processId).c_str());
+  for (int i = 0; loaded && i < 100; ++i) {  // at most 10 s
+    PostMessageW(g_QuickTarget, WM_NULL, 0, 0);
+    if (WaitForSingleObject(loaded, 100) == WAIT_OBJECT_0) break;
+  }
+  if (loaded) CloseHandle(loaded);
+  return hook;
+}
+
+TEST(InjectIntoWindowThreadTest, ATargetThatReportsAtOnceIsHeard) {
+  Target target("window 20000");
+  ASSERT_TRUE(target.window());
+  g_QuickTarget = target.window();
+  ImportHook quick(GetModuleHandleW(nullptr), "user32.dll", "SetWindowsHookExW",
+                   reinterpret_cast<void*>(&QuickTargetSetWindowsHookExW),
+                   reinterpret_cast<void**>(&g_RealSetWindowsHookExW));
+  ASSERT_TRUE(quick.installed());
+  std::string error;
+  EXPECT_TRUE(InjectIntoWindowThread(target.window(), ProbeDll(), 5000, &error)) << error;
 }
 
 TEST(InjectIntoWindowThreadTest, FailuresComeBackWithTheirReason) {

@@ -1,0 +1,1 @@
+// The code of a version stand-in (version_stand_in.rc): none of its own.
