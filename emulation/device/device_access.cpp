@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "module_lifetime.h"
+
 using Kestrin1::CKestrin;
 
 namespace {
@@ -30,17 +32,27 @@ DeviceHandle* CreateDeviceHandle(IDeviceHost* host) {
 
 void DestroyDeviceHandle(DeviceHandle* handle) {
   if (!handle) return;
-  if (DeviceAccess* device = handle->device) {
-    // Any destruction ends events for every handle until the next Create; a
-    // callback under way on another thread ends before the object goes.
-    ClearCurrentDevice();
-    if (device->connection) {
-      CKestrin::UnRegister(GetCurrentProcessId());
-      delete device->connection;
-    }
-    delete device;
+  DeviceAccess* device = handle->device;
+  if (!device) {
+    delete handle;
+    return;
   }
-  delete handle;
+  // Any destruction ends events for every handle until the next Create. An
+  // event being applied to this device goes on to its end and frees it and
+  // the handle; it is not waited for: its call of the host may be waiting
+  // for this thread. The connection is not used by the events.
+  CKestrin* connection = device->connection;
+  bool elsewhere = false;
+  const bool now = RetireDevice(device, &elsewhere);
+  if (elsewhere) KeepThisModuleLoaded();  // that call returns into this module
+  if (connection) {
+    CKestrin::UnRegister(GetCurrentProcessId());
+    delete connection;
+  }
+  if (now) {
+    delete device;
+    delete handle;
+  }
 }
 
 int IsDeviceOpen(const DeviceHandle* handle) {

@@ -1,18 +1,31 @@
 #include "device_events.h"
 
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include <mutex>
 
 namespace {
 
+// Guards the current device object and each object's calls and retirement;
+// never held across a call of the host.
+std::mutex g_EventsLock;
 DeviceAccess* g_CurrentDevice = nullptr;
-// DeviceCallback calls under way, in the process and on this thread.
-std::atomic<int> g_CallbacksInFlight{0};
-thread_local int t_CallbacksHere = 0;
 
-// The host of device, null when its handle has none.
+// The DeviceCallback calls under way on this thread, innermost first.
+struct CallHere {
+  const DeviceAccess* device;
+  const CallHere* outer;
+};
+thread_local const CallHere* t_Calls = nullptr;
+
+int CallsHere(const DeviceAccess* device) {
+  int count = 0;
+  for (const CallHere* call = t_Calls; call; call = call->outer) count += call->device == device;
+  return count;
+}
+
+// The host of device, null when its handle has none or was destroyed (a
+// call already under way still finishes).
 IDeviceHost* HostOf(const DeviceAccess* device) {
+  if (__atomic_load_n(&device->retired, __ATOMIC_ACQUIRE)) return nullptr;
   return device->owner ? device->owner->host : nullptr;
 }
 
@@ -25,7 +38,7 @@ void SetActivity(DeviceAccess* device, int ball, int scroll) {
   if (before == after || !host) return;
   host->OnActive(after);
   // The host may have destroyed its handle in OnActive: the device is then
-  // gone and OnMotionStarted is not called for it.
+  // retired and OnMotionStarted is not called for it.
   if (!before && CurrentDevice() == device) host->OnMotionStarted();
 }
 
@@ -40,27 +53,56 @@ void SetFlag(DeviceAccess* device, int* flag, int value, Notify notify) {
 
 }  // namespace
 
-// Sequentially consistent, with the count of callbacks under way: a callback
-// either sees the cleared object or is counted before ClearCurrentDevice
-// looks at the count.
-DeviceAccess* CurrentDevice() { return __atomic_load_n(&g_CurrentDevice, __ATOMIC_SEQ_CST); }
-
-void SetCurrentDevice(DeviceAccess* device) {
-  __atomic_store_n(&g_CurrentDevice, device, __ATOMIC_SEQ_CST);
+DeviceAccess* CurrentDevice() {
+  std::lock_guard<std::mutex> hold(g_EventsLock);
+  return g_CurrentDevice;
 }
 
-void ClearCurrentDevice() {
-  SetCurrentDevice(nullptr);
-  while (g_CallbacksInFlight.load(std::memory_order_seq_cst) > t_CallbacksHere)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+void SetCurrentDevice(DeviceAccess* device) {
+  std::lock_guard<std::mutex> hold(g_EventsLock);
+  g_CurrentDevice = device;
+}
+
+void ClearCurrentDevice() { SetCurrentDevice(nullptr); }
+
+bool RetireDevice(DeviceAccess* device, bool* elsewhere) {
+  int calls;
+  {
+    std::lock_guard<std::mutex> hold(g_EventsLock);
+    g_CurrentDevice = nullptr;
+    __atomic_store_n(&device->retired, 1, __ATOMIC_RELEASE);
+    calls = device->calls;
+  }
+  // The calls on this thread are below the caller (a host call made from
+  // them): they cannot run on while it does. The object is not touched after
+  // the lock, since a call elsewhere may free it at any moment.
+  *elsewhere = calls > CallsHere(device);
+  return calls == 0;
 }
 
 long KESTRIN1_CALLBACK DeviceCallback(unsigned int event, long param) {
-  g_CallbacksInFlight.fetch_add(1, std::memory_order_seq_cst);
-  ++t_CallbacksHere;
-  if (DeviceAccess* device = CurrentDevice()) ApplyDeviceEvent(device, event, param);
-  --t_CallbacksHere;
-  g_CallbacksInFlight.fetch_sub(1, std::memory_order_seq_cst);
+  DeviceAccess* device;
+  {
+    std::lock_guard<std::mutex> hold(g_EventsLock);
+    device = g_CurrentDevice;
+    if (!device) return 0;
+    ++device->calls;
+  }
+  const CallHere call = {device, t_Calls};
+  t_Calls = &call;
+  ApplyDeviceEvent(device, event, param);
+  t_Calls = call.outer;
+  bool last;
+  {
+    std::lock_guard<std::mutex> hold(g_EventsLock);
+    last = --device->calls == 0 && device->retired;
+  }
+  if (last) {
+    // Its handle was destroyed during the call: the last call out frees both.
+    DeviceHandle* handle = device->owner;
+    delete device;
+    delete handle;
+  }
   return 0;
 }
 

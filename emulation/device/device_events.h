@@ -5,7 +5,11 @@
 //
 // Device events reach only the current device object, the newest one made;
 // any destruction clears it, so no handle hears events again until the next
-// Create.
+// Create. Events come on the thread that made the process's first
+// connection, while a host may destroy a handle on any of its threads, also
+// from within one of its calls: a destroy never waits for a call of the host
+// (which may be waiting for the destroying thread), and a device object that
+// an event is being applied to is freed by that event's end instead.
 #pragma once
 #include <stdint.h>
 
@@ -33,18 +37,26 @@ struct DeviceAccess {
   uint32_t buttons;                  // the word of the last buttons event
   int ballActive;
   int scrollActive;
+  // Under the events' lock: DeviceCallback calls applying an event to it,
+  // and whether its handle was destroyed (the last of those calls frees it).
+  int calls;
+  int retired;
 };
 
 // The device object that receives events, null when none.
 DeviceAccess* CurrentDevice();
 void SetCurrentDevice(DeviceAccess* device);
-// Clears the current device object, then waits until no DeviceCallback that
-// may still use it runs on another thread (one running below the caller on
-// its own thread, the caller being a host call made from it, is not waited
-// for): after this the object can be freed. Device events come on the
-// thread that made the process's first connection, while a host may destroy
-// a handle on any of its threads.
+// Clears the current device object: no event reaches any device object
+// until the next SetCurrentDevice.
 void ClearCurrentDevice();
+
+// What a handle's destroy does first, on any thread: clears the current
+// device object and retires device, whose host hears nothing more. True when
+// the caller frees device (and its owner handle) now; false when a
+// DeviceCallback still applies an event to it, whose end frees both.
+// *elsewhere tells whether such a call runs on another thread than the
+// caller's: it then finishes after the destroy has returned.
+bool RetireDevice(DeviceAccess* device, bool* elsewhere);
 
 // The callback every device object registers with the library: dispatches
 // the event to the current device object. Always 0.

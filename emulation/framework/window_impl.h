@@ -15,7 +15,9 @@
 //
 // A handler that sets handled to FALSE passes the message on (to the next
 // entry, then DefWindowProcW). The window belongs to the thread that created
-// it; the object must outlive its window or destroy it first.
+// it; the object must outlive its window or destroy it first. An object that
+// frees itself does so in OnFinalMessage, which never comes while one of its
+// message handlers runs on any thread.
 #pragma once
 #include <windows.h>
 
@@ -35,7 +37,7 @@ struct CWndClassInfo {
 // atom, 0 on failure (with the system's error as the last error).
 ATOM RegisterWndClassInfo(CWndClassInfo* info, WNDPROC proc);
 // See CWindowImpl::UnregisterWndClass.
-bool UnregisterWndClassInfo(CWndClassInfo* info, HWND left);
+bool UnregisterWndClassInfo(CWndClassInfo* info);
 // The module that holds this code (a DLL or the program it is linked into).
 HINSTANCE FrameworkModule();
 
@@ -51,13 +53,23 @@ class CWindowImplRoot {
   // see WM_DESTROY calls DestroyWindow in its own destructor.
   virtual ~CWindowImplRoot();
   virtual WNDPROC GetWindowProc() = 0;
-  // Called after the window's last message; the object may delete itself.
+  // Called once the object is done with its window: after the window's last
+  // message (WM_NCDESTROY), on the window's thread, or when DestroyWindow has
+  // detached the window on another thread; never while a message handler of
+  // the object runs on any thread (one under way puts it off to its own end,
+  // on its thread). The object may delete itself.
   virtual void OnFinalMessage(HWND) {}
 
-  // Destroys the window on its own thread; from another thread the window is
-  // detached from the object and closed by its thread when that thread next
-  // pumps its messages.
-  BOOL DestroyWindow();
+  // On the window's thread the window is destroyed (its last messages reach
+  // the map). Only that thread can destroy it: from another thread the window
+  // is detached from the object at once and given the system's procedure,
+  // and its thread closes it (WM_CLOSE) when it next pumps its messages,
+  // without this module's code, which may be unloaded by then. The object
+  // hears nothing more of it. *handlerUnderWay, when given, tells whether a
+  // handler of the object was running on the window's thread at that moment:
+  // it ends after this call, and OnFinalMessage follows it there. FALSE when
+  // there was no window (or its close could not be posted).
+  BOOL DestroyWindow(bool* handlerUnderWay = nullptr);
 
  protected:
   HWND CreateWithClass(ATOM atom, HWND parent, const wchar_t* title, DWORD style,
@@ -66,6 +78,13 @@ class CWindowImplRoot {
   // GWLP_USERDATA (stored at WM_NCCREATE) and runs its message map.
   static LRESULT CALLBACK StartWindowProc(HWND window, UINT message, WPARAM wParam,
                                           LPARAM lParam);
+
+ private:
+  friend struct WindowBook;
+  // Under the framework's lock: handlers of this object under way, and
+  // whether it is done with its window (the window gone or detached).
+  int m_Handlers = 0;
+  bool m_Done = false;
 };
 
 template <typename T>
@@ -83,12 +102,10 @@ class CWindowImpl : public CWindowImplRoot {
     return atom ? atom : RegisterWndClassInfo(&info, StartWindowProc);
   }
   // Unregisters the class at the end of the module's use. A window of it
-  // still there (another thread's, not yet closed) keeps the class: it is
-  // then pointed at the system's procedure, as that window is, since this
-  // module's is about to go. True when the class is gone.
-  static bool UnregisterWndClass(HWND left = nullptr) {
-    return UnregisterWndClassInfo(&GetWndClassInfo(), left);
-  }
+  // still there (another thread's, detached, not yet closed) keeps the
+  // class: it is then pointed at the system's procedure, as that window is,
+  // since this module's is about to go. True when the class is gone.
+  static bool UnregisterWndClass() { return UnregisterWndClassInfo(&GetWndClassInfo()); }
 
   // No parent: a top-level window, never shown unless asked. Default position
   // and size.

@@ -22,7 +22,10 @@
 // Handles are plain records the library allocates and frees; they are opaque
 // to the host. Device events and timer expiries arrive on the thread that
 // created the handle (the first device handle, for device events), which
-// must pump window messages.
+// must pump window messages. A handle may be destroyed on any thread, also
+// inside a callback; no Destroy waits for a call of the host (what that
+// means for the host, and what it may do inside a callback:
+// kestrin_zel2_host.h).
 #pragma once
 
 #include "kestrin_zel2_host.h"
@@ -46,7 +49,9 @@ class IKestrinPrivate {
   // A new handle, null when it cannot be allocated. The host must stay valid
   // until the handle is destroyed.
   virtual DeviceHandle* KESTRIN_ZEL2_CALL Create(IDeviceHost* host) = 0;
-  // Closes the connection and frees the handle; null is ignored.
+  // Closes the connection and frees the handle (once a device event's call
+  // of the host under way on another thread has returned); null is ignored.
+  // Any Destroy ends device events for every handle until the next Create.
   virtual void KESTRIN_ZEL2_CALL Destroy(DeviceHandle* handle) = 0;
   // 0/1: attached, enabled, ball or scroll hat moving.
   virtual int KESTRIN_ZEL2_CALL IsDeviceOpen(DeviceHandle* handle) = 0;
@@ -67,7 +72,12 @@ class IKestrinPrivate {
 template <typename T>
 class IAgilityPrivate {
  public:
+  // A new handle with its one-shot timer, null when it cannot be allocated.
+  // The host must stay valid until the handle is destroyed.
   virtual NavigationHandle* KESTRIN_ZEL2_CALL Create(INavigationHost* host) = 0;
+  // Ends the timer and frees the handle (once an OnTimer under way on
+  // another thread has returned); no further OnTimer comes. null is
+  // ignored.
   virtual void KESTRIN_ZEL2_CALL Destroy(NavigationHandle* handle) = 0;
   virtual const NavSettings* KESTRIN_ZEL2_CALL GetDefaults() = 0;
   // record: the rotation at bytes 56-127 and translation at 128-151.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <functional>
 #include <thread>
 
 #include "pump.h"
@@ -23,14 +25,15 @@ class CBaseWindow : public kesfw::CWindowImpl<CBaseWindow> {
   int baseCalls = 0;
 };
 
-// Handles WM_USER itself, passes WM_USER + 1 on when wParam is odd, and
-// chains to the base map.
+// Handles WM_USER itself, passes WM_USER + 1 on when wParam is odd, runs
+// the function WM_USER + 3 points to, and chains to the base map.
 class CDerivedWindow : public CBaseWindow {
  public:
   KES_BEGIN_MSG_MAP(CDerivedWindow)
     KES_MESSAGE_HANDLER(WM_USER, OnOwn)
     KES_MESSAGE_HANDLER(WM_USER + 1, OnMaybe)
     KES_MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+    KES_MESSAGE_HANDLER(WM_USER + 3, OnRun)
     KES_CHAIN_MSG_MAP(CBaseWindow)
   KES_END_MSG_MAP()
   ~CDerivedWindow() override { DestroyWindow(); }
@@ -47,10 +50,18 @@ class CDerivedWindow : public CBaseWindow {
     handled = FALSE;
     return 0;
   }
-  void OnFinalMessage(HWND window) override { finalWindow = window; }
+  LRESULT OnRun(UINT, WPARAM, LPARAM lParam, BOOL&) {
+    (*reinterpret_cast<std::function<void()>*>(lParam))();
+    return 0;
+  }
+  void OnFinalMessage(HWND window) override {
+    finalThread = GetCurrentThreadId();
+    finalWindow = window;
+  }
   int ownCalls = 0;
   int destroyCalls = 0;
-  HWND finalWindow = nullptr;
+  std::atomic<HWND> finalWindow{nullptr};
+  std::atomic<DWORD> finalThread{0};
 };
 
 TEST(WindowFramework, OneClassPerCppClassRegisteredOnceWithItsGeneratedName) {
@@ -128,13 +139,53 @@ TEST(WindowFramework, DestroyedFromAnotherThreadTheOwnerClosesIt) {
   CDerivedWindow window;
   HWND handle = window.Create(nullptr);
   ASSERT_NE(nullptr, handle);
-  std::thread([&] { window.DestroyWindow(); }).join();
-  // Detached at once: the object hears nothing more.
+  bool underWay = true;
+  DWORD destroyer = 0;
+  std::thread([&] {
+    destroyer = GetCurrentThreadId();
+    EXPECT_TRUE(window.DestroyWindow(&underWay));
+  }).join();
+  // Detached at once: the object hears nothing more, and is done with it
+  // there; the window runs the system's procedure, no code of this module.
   EXPECT_EQ(nullptr, window.m_hWnd);
+  EXPECT_FALSE(underWay);
+  EXPECT_EQ(handle, window.finalWindow.load());
+  EXPECT_EQ(destroyer, window.finalThread.load());
+  EXPECT_EQ(reinterpret_cast<LONG_PTR>(DefWindowProcW), GetWindowLongPtrW(handle, GWLP_WNDPROC));
   EXPECT_EQ(0, SendMessageW(handle, WM_USER, 4, 0));
   EXPECT_EQ(0, window.ownCalls);
   ASSERT_TRUE(PumpUntil([&] { return !IsWindow(handle); }, 2000));
   EXPECT_EQ(0, window.destroyCalls);
+  EXPECT_FALSE(window.DestroyWindow());  // nothing left to destroy
+}
+
+// An object that frees itself in OnFinalMessage may do so only when no
+// handler of it is on any stack: a handler that destroys its own window, or
+// runs while another thread destroys it, puts the final message off to its
+// own end, on the window's thread.
+TEST(WindowFramework, TheFinalMessageWaitsForTheHandlerUnderWay) {
+  for (bool fromAnotherThread : {false, true}) {
+    SCOPED_TRACE(fromAnotherThread ? "destroyed by another thread" : "destroyed by the handler");
+    CDerivedWindow window;
+    HWND handle = window.Create(nullptr);
+    ASSERT_NE(nullptr, handle);
+    bool underWay = false;
+    HWND finalInside = handle;
+    std::function<void()> handler = [&] {
+      if (fromAnotherThread)
+        std::thread([&] { window.DestroyWindow(&underWay); }).join();
+      else
+        window.DestroyWindow();
+      finalInside = window.finalWindow.load();
+    };
+    SendMessageW(handle, WM_USER + 3, 0, reinterpret_cast<LPARAM>(&handler));
+    EXPECT_EQ(nullptr, finalInside);
+    EXPECT_EQ(fromAnotherThread, underWay);
+    EXPECT_EQ(handle, window.finalWindow.load());
+    EXPECT_EQ(GetCurrentThreadId(), window.finalThread.load());
+    PumpUntil([&] { return !IsWindow(handle); }, 2000);
+    EXPECT_FALSE(IsWindow(handle));
+  }
 }
 
 }  // namespace

@@ -105,29 +105,57 @@ TEST_F(DeviceEvents, AHostThatDestroysItsHandleInOnActiveHearsNoMotionStart) {
   EXPECT_THAT(host_.calls, ElementsAre("active 1"));
 }
 
-// Events come on one host thread; a handle destroyed on another while its
-// host is being called waits for that call before the device goes.
-TEST_F(DeviceEvents, ADestroyOnAnotherThreadWaitsForTheCallbackUnderWay) {
-  std::atomic<int> inside{0}, release{0}, cleared{0};
-  host_.onActive = [&] {
-    inside = 1;
-    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  };
-  std::thread events([&] { Send(EventBallActive); });
-  while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  std::thread destroyer([&] {
-    ClearCurrentDevice();
-    cleared = 1;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(0, cleared.load());  // still waiting for OnActive
-  release = 1;
-  events.join();
-  destroyer.join();
-  EXPECT_EQ(1, cleared.load());
-  EXPECT_EQ(nullptr, CurrentDevice());
-  // The host heard no more of the device once its destroy had begun.
-  EXPECT_THAT(host_.calls, ElementsAre("active 1"));
+// A handle's destroy retires its device object and never waits for a
+// callback under way, which may itself wait for the destroying thread: the
+// object goes now when no callback applies an event to it, else with the
+// last such callback, on its thread. The objects are the library's own
+// (allocated), since the callback frees them.
+TEST(DeviceRetire, TheObjectGoesNowOrWithTheLastCallbackUnderWay) {
+  struct Case {
+    const char* name;
+    int retiredBy;  // 0 nobody calls, 1 the callback's own thread, 2 another thread
+  } cases[] = {{"no callback under way", 0}, {"from within the callback", 1},
+               {"on another thread during the callback", 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingDeviceHost host;
+    DeviceHandle* handle = new DeviceHandle{new DeviceAccess(), &host};
+    handle->device->owner = handle;
+    SetCurrentDevice(handle->device);
+    std::atomic<int> inside{0}, retired{0}, duringCall{0};
+    bool now = true, elsewhere = true;
+    auto retire = [&] {
+      now = RetireDevice(handle->device, &elsewhere);
+      retired = 1;
+    };
+    if (c.retiredBy == 0) {
+      retire();
+      EXPECT_TRUE(now);
+      EXPECT_FALSE(elsewhere);
+      delete handle->device;
+      delete handle;
+    } else {
+      host.onActive = [&] {
+        inside = 1;
+        if (c.retiredBy == 1) retire();
+        while (!retired) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        duringCall = 1;
+      };
+      std::thread events([] { EXPECT_EQ(0, DeviceCallback(EventBallActive, 0)); });
+      while (!inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (c.retiredBy == 2) retire();  // returns while the callback is still inside
+      events.join();
+      EXPECT_EQ(1, duringCall.load());
+      EXPECT_FALSE(now);  // the callback freed them
+      EXPECT_EQ(c.retiredBy == 2, elsewhere);
+    }
+    EXPECT_EQ(nullptr, CurrentDevice());
+    // No motion start for a retired object, and no event reaches it.
+    EXPECT_EQ(0, DeviceCallback(EventDeviceAttached, 0));
+    if (c.retiredBy) {
+      EXPECT_THAT(host.calls, ElementsAre("active 1"));
+    }
+  }
 }
 
 TEST_F(DeviceEvents, AHandleWithoutHostKeepsItsFlags) {

@@ -6,13 +6,19 @@
 // - The one-shot timer: lateness of each expiry at the host (tics past the
 //   armed, odd duration when OnTimer runs), p50/p99.
 // - The worker's wake-ups while disarmed.
+// - Destroys made on another thread than the handle's: how long Destroy
+//   takes with and without a call of the host under way on the handle's
+//   thread (that call runs until the Destroy has returned).
 #include <windows.h>
 #include <stdio.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "device_access.h"
+#include "latency_figures.h"
 #include "manager_messages.h"
 #include "moving_ball_section.h"
 #include "navigation_handle.h"
@@ -131,12 +137,89 @@ void WakeupsAtRest() {
   DestroyNavigationHandle(handle);
 }
 
+// A handle of one kind made on thread A, whose host's call (an OnTimer, or
+// an OnActive that A's client window would deliver) waits for its destroy.
+struct DestroyRound {
+  std::atomic<int> ready{-1}, destroyed{-1};
+};
+
+struct WaitingTimerHost : RecordingNavigationHost {
+  DestroyRound* round = nullptr;
+  int index = 0;
+};
+
+// Destroys on this thread of handles made on another, that thread pumping
+// (and, with callUnderWay, inside the handle's call of its host); the time
+// of each Destroy in microseconds.
+std::vector<double> TimedDestroys(bool device, bool callUnderWay) {
+  constexpr int kRounds = 200;
+  DestroyRound round;
+  std::vector<double> us;
+  void* handles[kRounds] = {};
+  std::thread a([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      auto destroyedNow = [&] { return round.destroyed.load() == i; };
+      if (device) {
+        RecordingDeviceHost host;
+        host.onActive = [&] {
+          round.ready = i;
+          while (!destroyedNow()) Sleep(0);
+        };
+        handles[i] = CreateDeviceHandle(&host);
+        if (callUnderWay) {
+          DeviceCallback(Kestrin1::EventBallActive, 0);  // as the client window delivers it
+        } else {
+          round.ready = i;
+        }
+        PumpUntil(destroyedNow, 5000);
+      } else {
+        WaitingTimerHost host;
+        host.round = &round;
+        host.index = i;
+        host.onTimer = [](RecordingNavigationHost* h) {
+          auto* w = static_cast<WaitingTimerHost*>(h);
+          w->round->ready = w->index;
+          while (w->round->destroyed.load() != w->index) Sleep(0);
+        };
+        handles[i] = CreateNavigationHandle(&host);
+        if (callUnderWay)
+          StartNavigationTimer(static_cast<NavigationHandle*>(handles[i]), CurrentTic16(), 0);
+        else
+          round.ready = i;
+        PumpUntil(destroyedNow, 5000);
+      }
+      PumpFor(2);  // the closes
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    while (round.ready.load() != i) Sleep(0);
+    const double start = MicrosecondsNow();
+    if (device)
+      DestroyDeviceHandle(static_cast<DeviceHandle*>(handles[i]));
+    else
+      DestroyNavigationHandle(static_cast<NavigationHandle*>(handles[i]));
+    us.push_back(MicrosecondsNow() - start);
+    round.destroyed = i;
+  }
+  a.join();
+  return us;
+}
+
+void DestroyLatency() {
+  printf("Destroy on another thread than the handle's (that thread pumping):\n");
+  PrintLatency("  navigation handle, no call under way", TimedDestroys(false, false), 0);
+  PrintLatency("  navigation handle, its OnTimer under way", TimedDestroys(false, true), 0);
+  PrintLatency("  device handle, no call under way", TimedDestroys(true, false), 0);
+  PrintLatency("  device handle, its OnActive under way", TimedDestroys(true, true), 0);
+}
+
 }  // namespace
 
 int main() {
   SetEnvironmentVariableA("ProgramFiles", "C:\\no such folder");
   if (MotionReads()) return 1;
   Timer();
+  DestroyLatency();
   WakeupsAtRest();
   return 0;
 }

@@ -32,17 +32,17 @@ NavigationHandle* CreateNavigationHandle(INavigationHost* host) {
 void DestroyNavigationHandle(NavigationHandle* handle) {
   if (!handle) return;
   CAgilityPrivate<double>::CPrivate2* object = handle->object;
-  if (object && object->m_pHelper && !object->m_pHelper->CanGoNow()) {
-    // The timer's window belongs to another thread (or this thread is in the
-    // object's own OnTimer): the worker and the idle detector end now, and
-    // the window's thread frees the object and the handle once the window
-    // has closed; no OnTimer reaches the host after this call returns.
-    object->m_pHelper->Stop();
+  if (CTimerHelper* helper = object ? object->m_pHelper : nullptr) {
+    // On any thread, never waiting for an OnTimer: the worker ends, then the
+    // idle detection, and the retired helper frees the object and this
+    // handle once its window is done with and no OnTimer is under way (at
+    // once, when none is). No OnTimer reaches the host after this call.
+    helper->Stop();
     object->StopIdleDetection();
-    object->m_pHelper->Retire();
+    helper->Retire();
     return;
   }
-  // The timer first (its worker and window), then the idle detector.
+  // Without a timer nothing calls the host on another thread.
   delete object;
   delete handle;
 }

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "module_lifetime.h"
 #include "tic_clock.h"
 
 namespace {
@@ -36,32 +37,6 @@ void ReportFailure(const char* call, DWORD error) {
   snprintf(line, sizeof line, "[KestrinZel2] %s() failed: <%lu> %s\n", call,
            static_cast<unsigned long>(error), text);
   OutputDebugStringA(line);
-}
-
-// The retired helpers whose windows have not closed yet.
-SRWLOCK g_RetiredLock = SRWLOCK_INIT;
-CTimerHelper* g_Retired = nullptr;
-
-void AddRetired(CTimerHelper* helper) {
-  AcquireSRWLockExclusive(&g_RetiredLock);
-  helper->m_NextRetired = g_Retired;
-  g_Retired = helper;
-  ReleaseSRWLockExclusive(&g_RetiredLock);
-}
-
-// True when helper was on the list (and is now off it): its taker frees it.
-bool TakeRetired(CTimerHelper* helper) {
-  AcquireSRWLockExclusive(&g_RetiredLock);
-  bool found = false;
-  for (CTimerHelper** link = &g_Retired; *link; link = &(*link)->m_NextRetired) {
-    if (*link == helper) {
-      *link = helper->m_NextRetired;
-      found = true;
-      break;
-    }
-  }
-  ReleaseSRWLockExclusive(&g_RetiredLock);
-  return found;
 }
 
 }  // namespace
@@ -129,33 +104,24 @@ void CTimerHelper::Stop() {
   }
 }
 
-bool CTimerHelper::CanGoNow() const {
-  return !m_hWnd || (GetWindowThreadProcessId(m_hWnd, nullptr) == GetCurrentThreadId() &&
-                     m_InFlight.load(std::memory_order_seq_cst) == 0);
-}
-
 void CTimerHelper::Retire() {
   Stop();
   m_Retired.store(1, std::memory_order_seq_cst);
-  HWND window = m_hWnd;
-  const bool ownThread = window && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
-  // An OnTimer under way on the window's thread (which read the flag before
-  // it was set) ends before the owner goes; on that thread itself the call
-  // under way is the caller's own.
-  if (!ownThread) {
-    while (m_InFlight.load(std::memory_order_seq_cst) != 0) Sleep(1);
-  }
-  AddRetired(this);
-  // From here the window's thread may free this helper at any time.
-  if (window && PostMessageW(window, WM_CLOSE, 0, 0)) return;
-  // No window, or its thread has ended and the system destroyed it: nobody
-  // else will free the owner.
-  if (TakeRetired(this)) m_Owner->OnWindowGone();
+  // On the window's thread the window goes now; when that thread is in an
+  // OnTimer of this helper, its final message waits for the call's end.
+  // Another thread's window is detached: an OnTimer under way there returns
+  // into this module after this call.
+  bool underWay = false;
+  DestroyWindow(&underWay);
+  if (underWay) KeepThisModuleLoaded();
+  LetGo();  // this helper may be gone from here
 }
 
-void CTimerHelper::OnFinalMessage(HWND) {
-  // Retired, the owner goes with the window, on this thread.
-  if (m_Retired.load(std::memory_order_seq_cst) && TakeRetired(this)) m_Owner->OnWindowGone();
+void CTimerHelper::OnFinalMessage(HWND) { LetGo(); }
+
+void CTimerHelper::LetGo() {
+  // A helper deleted with its owner, never retired, keeps one hold.
+  if (m_Holders.fetch_sub(1, std::memory_order_acq_rel) == 1) m_Owner->OnWindowGone();
 }
 
 DWORD WINAPI CTimerHelper::TimerThreadStart(void* parameter) {
@@ -188,31 +154,11 @@ LRESULT CTimerHelper::OnCommand(UINT, WPARAM wParam, LPARAM lParam, BOOL& handle
     return 0;
   }
   // A post whose count is no longer current (a later expiry came before it
-  // was handled) is dropped; so is every post once the helper is retired. A
-  // Retire on another thread that comes while OnTimer runs waits for it.
+  // was handled) is dropped; so is every post once the helper is retired.
+  // The helper outlives the call even when the owner retires it inside: the
+  // framework gives the final message only after this handler.
   if (lParam != static_cast<LPARAM>(ExpiryCount()) || !m_Owner) return 0;
-  m_InFlight.fetch_add(1, std::memory_order_seq_cst);
   if (!m_Retired.load(std::memory_order_seq_cst)) m_Owner->OnTimer();
-  m_InFlight.fetch_sub(1, std::memory_order_seq_cst);
   return 0;
 }
 
-void ReleaseRetiredHelpers() {
-  HWND left = nullptr;
-  for (;;) {
-    AcquireSRWLockExclusive(&g_RetiredLock);
-    CTimerHelper* helper = g_Retired;
-    if (helper) g_Retired = helper->m_NextRetired;
-    ReleaseSRWLockExclusive(&g_RetiredLock);
-    if (!helper) break;
-    if (HWND window = helper->m_hWnd) {
-      // The close posted to it is handled with the system's procedure.
-      SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW));
-      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-      helper->m_hWnd = nullptr;
-      left = window;
-    }
-    helper->ReleaseOwner();
-  }
-  CTimerHelper::UnregisterWndClass(left);
-}

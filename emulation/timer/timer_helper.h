@@ -13,13 +13,19 @@
 // Destroy, even before the new thread could start, does not pull the code
 // from under it.
 //
-// Only the window's own thread can destroy the window. A helper whose owner
-// goes on another thread (or from within its own OnTimer) is retired
-// instead: the worker stops, no expiry reaches the owner any more, a call of
-// OnTimer in flight on the window's thread is waited for, and the window's
-// thread frees the owner (OnWindowGone) once the window has closed. A
-// library unloaded before that gives the windows left the system's
-// procedure (ReleaseRetiredHelpers).
+// A navigation handle may be destroyed on any thread, also from within its
+// own OnTimer and while an OnTimer runs on the window's thread: Retire never
+// waits for a call of the owner, which may itself be waiting for the thread
+// that retires (a host's OnTimer that sends to that thread, or takes a lock
+// it holds). The helper is retired instead: the worker stops, no OnTimer
+// starts any more, the window goes (destroyed at once on its own thread;
+// from another thread detached, given the system's procedure and closed by
+// its thread), and the owner is freed (OnWindowGone) by the last of the
+// retire and the window's final message, which the framework never gives
+// while an OnTimer is on any stack. When the window's thread is still in an
+// OnTimer as another thread retires it, that call returns into this module
+// after Retire has returned, when the host may already have let go of the
+// library: the module then stays loaded until the process ends.
 #pragma once
 #include <windows.h>
 
@@ -33,8 +39,9 @@ class CTimerHelper;
 class CMyTimer {
  public:
   virtual void OnTimer() = 0;
-  // A retired helper's window is gone: the owner frees itself (and what owns
-  // it). Called on the window's thread, or at the library's unload.
+  // The helper is retired and its window done with: the owner frees itself
+  // (and what owns it). Called on the thread that retired it or on the
+  // window's, once no OnTimer is under way.
   virtual void OnWindowGone() {}
 
  protected:
@@ -79,16 +86,10 @@ class CTimerHelper : public kesfw::CWindowImpl<CTimerHelper> {
   void Start(uint16_t startTic, uint16_t duration);
   // Ends the worker: at most 1000 ms of waiting; a later call does nothing.
   void Stop();
-  // True when the owner can go at once with this helper: on the window's
-  // thread (or without a window), outside the owner's OnTimer.
-  bool CanGoNow() const;
-  // Retires the helper (see above): after this call the helper is no longer
-  // the caller's, and the owner hears no OnTimer.
+  // Retires the helper (see above), on any thread, never waiting for an
+  // OnTimer: after this call the owner hears no OnTimer, and it may be gone
+  // before the call returns.
   void Retire();
-
-  // Lets the owner free itself (OnWindowGone): for a retired helper at the
-  // library's unload.
-  void ReleaseOwner() { m_Owner->OnWindowGone(); }
 
   uint16_t ExpiryCount() const;
   // Passes of the worker's loop so far.
@@ -100,21 +101,16 @@ class CTimerHelper : public kesfw::CWindowImpl<CTimerHelper> {
   void OnFinalMessage(HWND) override;
   static DWORD WINAPI TimerThreadStart(void* shared);
 
+  // The retire and the window's final message each let go once; the last
+  // frees the owner.
+  void LetGo();
+
   CMyTimer* m_Owner;
   TimerShared* m_Shared;  // null when it could not be made
   HANDLE m_Worker = nullptr;
   std::atomic<int> m_Retired{0};
-  std::atomic<int> m_InFlight{0};  // OnTimer calls under way on the window's thread
-
- public:
-  CTimerHelper* m_NextRetired = nullptr;  // the process's list of retired helpers
+  std::atomic<int> m_Holders{2};  // the retire to come and the window
 };
-
-// At the library's unload: every retired helper whose window is still there
-// (its thread has not pumped the close yet) is freed, and its window takes
-// the system's procedure; the window class goes, or follows the windows to
-// the system's procedure.
-void ReleaseRetiredHelpers();
 
 // The low 16 bits of the tic count.
 uint16_t CurrentTic16();
