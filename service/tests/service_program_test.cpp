@@ -319,7 +319,7 @@ TEST_F(KestrinServiceTest, StartBroadcastsKestrinSvcElf) {
   RegisterClassA(&windowClass);  // registered already by an earlier case is fine
   HWND window = CreateWindowExA(0, "KestrinSvcElfListener", "", WS_OVERLAPPED, 0, 0, 10, 10,
                                 nullptr, nullptr, windowClass.hInstance, nullptr);
-  ASSERT_TRUE(window);
+  ASSERT_TRUE(window) << "CreateWindowExA failed: " << GetLastError();
 
   // A second start, now that the window listens.
   EXPECT_EQ(SendServiceControl(SERVICE_CONTROL_STOP), 0u);
